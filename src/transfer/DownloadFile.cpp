@@ -1,0 +1,133 @@
+#include "transfer/DownloadFile.h"
+
+#include <ctime>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "transfer/ContentLength.h"
+#include "transfer/OutputSink.h"
+#include "webaccess/HttpConnection.h"
+#include "webaccess/HttpFile.h"
+#include "webaccess/InternetErrors.h"
+#include "webaccess/InternetException.h"
+#include "webaccess/InternetFlags.h"
+#include "webaccess/MessageTable.h"
+
+namespace korrin {
+
+namespace {
+
+// Size of the chunks in which the body is copied, and of the failure text buffer.
+constexpr std::uint32_t chunkSize = 1024;
+
+constexpr const char* headerCommentStart = "<!-- HTTP HEADERS:\n";
+constexpr const char* headerCommentEnd = "-->\n\n";
+
+void TakeMessageText(const CInternetException& failure, char (&buffer)[chunkSize],
+                     std::string& errorText) {
+    // Without a text the report stays empty; the result is -1 all the same.
+    failure.MessageText(buffer, sizeof buffer);
+    errorText = buffer;
+}
+
+}  // namespace
+
+std::int64_t WallClockSeconds() { return static_cast<std::int64_t>(std::time(nullptr)); }
+
+std::int32_t DownloadFile(DownloadJob job, const DownloadEnvironment& environment) {
+    std::string& errorText = *job.errorText;
+    char buffer[chunkSize];
+
+    // Declared in this order so that the request goes first, then the connection, then the
+    // session, on every way out.
+    std::optional<CInternetSession> session;
+    std::unique_ptr<CHttpConnection> connection;
+    std::unique_ptr<CHttpFile> request;
+    try {
+        session.emplace(job.agent, environment.session);
+        connection = session->OpenHttpConnection(job.server, 0, job.port, job.userName, job.password);
+        request = connection->OpenGetRequest(
+            "GET", job.object, nullptr, nullptr, nullptr,
+            INTERNET_FLAG_RELOAD | (job.secure ? INTERNET_FLAG_SECURE : 0));
+        request->SubmitRequest(nullptr, 0, nullptr, 0);
+    } catch (const CInternetException& failure) {
+        TakeMessageText(failure, buffer, errorText);
+        return -1;
+    }
+
+    std::uint32_t status = 0;
+    if (!request->QueryStatusCode(status)) {
+        // libcurl accepts no answer without a status line, so this is a response it could not
+        // read: report it as such rather than as a status.
+        LookUpLayerMessage(errorInvalidResponse, errorText);
+        return -1;
+    }
+    if (!job.fetchBody || status != 200) {
+        errorText.clear();
+        return static_cast<std::int32_t>(status);
+    }
+
+    OutputSink sink(job.outputPath);
+    if (!sink.IsOpen()) {
+        errorText = errorOpeningOutputText;
+        return -1;
+    }
+
+    std::string headerText;
+    if (job.showHeaders) {
+        std::uint32_t index = 0;
+        if (!request->QueryHeaderText(HTTP_QUERY_RAW_HEADERS_CRLF, headerText, &index)) {
+            errorText = errorGettingHeadersText;
+            sink.Finish();
+            return -1;
+        }
+        const std::string comment = headerCommentStart + headerText + headerCommentEnd;
+        if (!sink.Write(comment.data(), comment.size())) {
+            errorText = errorWritingOutputText;
+            sink.Finish();
+            return -1;
+        }
+    }
+
+    std::int64_t contentLength = 0;
+    if (request->QueryHeaderText(HTTP_QUERY_CONTENT_LENGTH, headerText, nullptr)) {
+        contentLength = ConvertContentLength(headerText);
+    }
+
+    ProgressMeter meter(environment.clock, environment.console);
+    try {
+        meter.Start();
+        std::int64_t bytesSoFar = 0;
+        while (true) {
+            const std::uint32_t n = request->ReadBody(buffer, chunkSize);
+            if (n < 1) break;
+            bytesSoFar += n;
+            if (!sink.Write(buffer, n)) {
+                if (job.showProgress) meter.Interrupt();
+                errorText = errorWritingOutputText;
+                sink.Finish();
+                return -1;
+            }
+            if (job.showProgress) meter.Update(n, bytesSoFar, contentLength);
+        }
+    } catch (const CInternetException& failure) {
+        if (job.showProgress) meter.Interrupt();
+        TakeMessageText(failure, buffer, errorText);
+        sink.Finish();
+        return -1;
+    }
+
+    // The file is closed before the closing line is drawn, so that a failure to store the last
+    // bytes is never shown as a full bar.
+    if (!sink.Finish()) {
+        if (job.showProgress) meter.Interrupt();
+        errorText = errorWritingOutputText;
+        return -1;
+    }
+    if (job.showProgress) meter.Complete();
+    errorText.clear();
+    return static_cast<std::int32_t>(status);
+}
+
+}  // namespace korrin

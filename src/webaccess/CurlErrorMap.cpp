@@ -1,0 +1,84 @@
+#include "webaccess/CurlErrorMap.h"
+
+#include <cerrno>
+
+#include "webaccess/InternetErrors.h"
+
+namespace korrin {
+
+namespace {
+// OpenSSL's verification results that mean "outside its validity period".
+constexpr long x509CertNotYetValid = 9;
+constexpr long x509CertHasExpired = 10;
+constexpr long x509Ok = 0;
+
+std::uint32_t ConnectFailure(long osErrno) {
+    switch (osErrno) {
+        case ECONNREFUSED: return errorConnectionRefused;
+        case ENETUNREACH:
+        case EHOSTUNREACH: return errorHostUnreachable;
+        case ETIMEDOUT: return errorConnectTimeout;
+        default: return errorCannotConnect;
+    }
+}
+}  // namespace
+
+std::uint32_t InternetErrorFromCurl(const CurlFailureFacts& facts) {
+    switch (facts.code) {
+        case CURLE_OUT_OF_MEMORY: return errorOutOfMemory;
+        case CURLE_URL_MALFORMAT: return errorInvalidUrl;
+        case CURLE_COULDNT_RESOLVE_HOST: return errorNameNotResolved;
+        case CURLE_COULDNT_RESOLVE_PROXY: return errorProxyNameNotResolved;
+        case CURLE_COULDNT_CONNECT:
+            if (facts.proxyConnectCode != 0) return errorExtended;
+            return ConnectFailure(facts.osErrno);
+        case CURLE_OPERATION_TIMEDOUT:
+            return facts.connected ? errorStalled : errorConnectTimeout;
+        case CURLE_UNSUPPORTED_PROTOCOL:
+            // Both a redirect to a scheme outside http and https, and an answer without a status
+            // line (an HTTP/0.9 answer, or garbage), come back as this code.
+            if (facts.responseCode >= 300 && facts.responseCode < 400) return errorSchemeNotAllowed;
+            return errorInvalidResponse;
+        case CURLE_WEIRD_SERVER_REPLY:
+        case CURLE_BAD_CONTENT_ENCODING:
+        case CURLE_RANGE_ERROR:
+        case CURLE_HTTP2:
+        case CURLE_HTTP2_STREAM:
+            return errorInvalidResponse;
+        case CURLE_TOO_MANY_REDIRECTS: return errorTooManyRedirects;
+        case CURLE_GOT_NOTHING: return errorNoResponse;
+        case CURLE_PARTIAL_FILE: return errorBodyTruncated;
+        case CURLE_SEND_ERROR:
+            return facts.osErrno == ECONNRESET || facts.osErrno == EPIPE ? errorConnectionReset
+                                                                        : errorSendFailed;
+        case CURLE_RECV_ERROR:
+            if (facts.proxyConnectCode != 0) return errorExtended;
+            return facts.osErrno == ECONNRESET ? errorConnectionReset : errorReceiveFailed;
+        case CURLE_SSL_CONNECT_ERROR: return errorTlsHandshake;
+        case CURLE_PEER_FAILED_VERIFICATION:
+            // The chain checked out but the names did not match: libcurl checks the name itself,
+            // after OpenSSL has verified the chain.
+            if (facts.verifyResult == x509Ok) return errorCertificateWrongName;
+            if (facts.verifyResult == x509CertHasExpired || facts.verifyResult == x509CertNotYetValid)
+                return errorCertificateExpired;
+            return errorCertificateUntrusted;
+        case CURLE_SSL_CACERT_BADFILE:
+        case CURLE_SSL_CERTPROBLEM:
+        case CURLE_SSL_CIPHER:
+        case CURLE_SSL_ENGINE_NOTFOUND:
+        case CURLE_SSL_ENGINE_SETFAILED:
+        case CURLE_SSL_ENGINE_INITFAILED:
+        case CURLE_SSL_CRL_BADFILE:
+            return errorTlsSetup;
+        case CURLE_SSL_ISSUER_ERROR:
+        case CURLE_SSL_PINNEDPUBKEYNOTMATCH:
+        case CURLE_SSL_INVALIDCERTSTATUS:
+            return errorCertificateUntrusted;
+        case CURLE_SSL_SHUTDOWN_FAILED:
+        case CURLE_USE_SSL_FAILED:
+            return errorTlsHandshake;
+        default: return errorInternal;
+    }
+}
+
+}  // namespace korrin

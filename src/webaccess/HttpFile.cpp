@@ -1,0 +1,282 @@
+#include "webaccess/HttpFile.h"
+
+#include <algorithm>
+#include <cstring>
+#include <string_view>
+
+#include "webaccess/HttpConnection.h"
+#include "webaccess/CurlErrorMap.h"
+#include "webaccess/InternetErrors.h"
+#include "webaccess/InternetException.h"
+#include "webaccess/InternetFlags.h"
+#include "webaccess/InternetLastError.h"
+#include "webaccess/InternetSession.h"
+
+namespace korrin {
+
+namespace {
+
+constexpr std::uintptr_t requestContext = 1;
+constexpr long maxRedirects = 10;
+// How long one wait for the socket may last before the transfer's own timers are looked at.
+constexpr int pollTimeoutMs = 1000;
+
+// Appends one header line to list; false when libcurl has no memory for it.
+bool AppendHeader(CurlSlistPtr& list, const std::string& line) {
+    curl_slist* grown = curl_slist_append(list.get(), line.c_str());
+    if (grown == nullptr) return false;
+    (void)list.release();
+    list.reset(grown);
+    return true;
+}
+
+// The Accept line: removed unless the caller named accepted types, since libcurl would otherwise
+// add one of its own.
+bool AppendAccept(CurlSlistPtr& list, const char* const* acceptTypes) {
+    std::string accept = "Accept:";
+    for (const char* const* type = acceptTypes; type != nullptr && *type != nullptr; ++type) {
+        accept += (type == acceptTypes ? " " : ", ");
+        accept += *type;
+    }
+    return AppendHeader(list, accept);
+}
+
+// Appends each line of a CR LF (or LF) separated block of header lines.
+bool AppendLines(CurlSlistPtr& list, std::string_view lines) {
+    while (!lines.empty()) {
+        const auto end = lines.find('\n');
+        std::string line(lines.substr(0, end));
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (!line.empty() && !AppendHeader(list, line)) return false;
+        if (end == std::string_view::npos) break;
+        lines.remove_prefix(end + 1);
+    }
+    return true;
+}
+
+}  // namespace
+
+CHttpFile::CHttpFile(CHttpConnection& connection, const std::string& verb,
+                     const std::string& object, const char* referrer,
+                     const char* const* acceptTypes, const char* version, std::uint32_t flags)
+    : connection(connection), multi(curl_multi_init()), easy(curl_easy_init()) {
+    if (!multi || !easy || !AppendAccept(headerList, acceptTypes)) {
+        setupError = errorOutOfMemory;
+        return;
+    }
+    const CInternetSession& session = connection.Session();
+    const SessionSettings& settings = session.Settings();
+    pending.reserve(static_cast<std::size_t>(settings.receiveBufferSize));
+
+    const bool secure = (flags & INTERNET_FLAG_SECURE) != 0;
+    const std::string url = std::string(secure ? "https://" : "http://") + connection.Server() +
+                            ":" + std::to_string(connection.Port()) + object;
+    const bool http11 = version != nullptr && std::string_view(version) == "HTTP/1.1";
+
+    CURL* h = easy.get();
+    CURLcode rc = CURLE_OK;
+    const auto set = [&rc](CURLcode step) {
+        if (rc == CURLE_OK) rc = step;
+    };
+    set(curl_easy_setopt(h, CURLOPT_URL, url.c_str()));
+    // The object is canonical already: libcurl must send it exactly as it is.
+    set(curl_easy_setopt(h, CURLOPT_PATH_AS_IS, 1L));
+    set(curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https"));
+    set(curl_easy_setopt(h, CURLOPT_REDIR_PROTOCOLS_STR, "http,https"));
+    set(curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 1L));
+    set(curl_easy_setopt(h, CURLOPT_MAXREDIRS, maxRedirects));
+    set(curl_easy_setopt(h, CURLOPT_HTTP_VERSION,
+                         http11 ? CURL_HTTP_VERSION_1_1 : CURL_HTTP_VERSION_1_0));
+    if (verb != "GET") set(curl_easy_setopt(h, CURLOPT_CUSTOMREQUEST, verb.c_str()));
+    set(curl_easy_setopt(h, CURLOPT_USERAGENT, session.Agent().c_str()));
+    set(curl_easy_setopt(h, CURLOPT_HTTPHEADER, headerList.get()));
+    if (referrer != nullptr) set(curl_easy_setopt(h, CURLOPT_REFERER, referrer));
+    if (!connection.UserName().empty() || !connection.Password().empty()) {
+        set(curl_easy_setopt(h, CURLOPT_USERNAME, connection.UserName().c_str()));
+        set(curl_easy_setopt(h, CURLOPT_PASSWORD, connection.Password().c_str()));
+        // Two schemes make libcurl wait for the server to ask, and then answer with the one that
+        // the server offers; it never sends credentials to another host after a redirect.
+        set(curl_easy_setopt(h, CURLOPT_HTTPAUTH, CURLAUTH_BASIC | CURLAUTH_DIGEST));
+    }
+    set(curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L));
+    set(curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS,
+                         static_cast<long>(settings.connectTimeout.count()) * 1000L));
+    // "Receives nothing for stallTimeout" is "less than one byte a second over that time".
+    set(curl_easy_setopt(h, CURLOPT_LOW_SPEED_LIMIT, 1L));
+    set(curl_easy_setopt(h, CURLOPT_LOW_SPEED_TIME, static_cast<long>(settings.stallTimeout.count())));
+    set(curl_easy_setopt(h, CURLOPT_BUFFERSIZE, settings.receiveBufferSize));
+    if (!settings.caFile.empty()) {
+        set(curl_easy_setopt(h, CURLOPT_CAINFO, settings.caFile.c_str()));
+        set(curl_easy_setopt(h, CURLOPT_CAPATH, nullptr));
+    }
+    set(curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, &CHttpFile::OnHeader));
+    set(curl_easy_setopt(h, CURLOPT_HEADERDATA, this));
+    set(curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &CHttpFile::OnBody));
+    set(curl_easy_setopt(h, CURLOPT_WRITEDATA, this));
+    if (rc != CURLE_OK) setupError = rc == CURLE_OUT_OF_MEMORY ? errorOutOfMemory : errorInternal;
+}
+
+CHttpFile::~CHttpFile() {
+    if (attached) curl_multi_remove_handle(multi.get(), easy.get());
+}
+
+void CHttpFile::SubmitRequest(const char* headers, std::uint32_t headersLength, const void* body,
+                              std::uint32_t bodyLength) {
+    if (setupError == 0 && body != nullptr && bodyLength != 0) setupError = errorInternal;
+    if (setupError == 0 && headers != nullptr && headersLength != 0 &&
+        !AppendLines(headerList, std::string_view(headers, headersLength))) {
+        setupError = errorOutOfMemory;
+    }
+    if (setupError == 0 && !attached) {
+        if (curl_multi_add_handle(multi.get(), easy.get()) == CURLM_OK) {
+            attached = true;
+        } else {
+            setupError = errorInternal;
+        }
+    }
+    if (setupError != 0) {
+        SetLastResponseInfo({});
+        SetLastInternetError(setupError);
+        ThrowInternetFailure(requestContext);
+    }
+    Pump(false);
+    if (done && !bodyStarted && (result != CURLE_OK || callbackError != 0)) RaiseTransferFailure();
+}
+
+bool CHttpFile::QueryStatusCode(std::uint32_t& status) const {
+    const int code = headerBlock.StatusCode();
+    if (code <= 0) return false;
+    status = static_cast<std::uint32_t>(code);
+    return true;
+}
+
+bool CHttpFile::QueryHeaderText(std::uint32_t level, std::string& text, std::uint32_t* index) const {
+    text.clear();
+    switch (level) {
+        case HTTP_QUERY_RAW_HEADERS_CRLF:
+            text = headerBlock.RawText();
+            return !text.empty();
+        case HTTP_QUERY_CONTENT_LENGTH: {
+            auto value = headerBlock.Value("Content-Length", index != nullptr ? *index : 0);
+            if (!value) return false;
+            if (index != nullptr) ++*index;
+            text = std::move(*value);
+            return true;
+        }
+        default: return false;
+    }
+}
+
+std::uint32_t CHttpFile::ReadBody(void* buffer, std::uint32_t count) {
+    if (!attached) {
+        SetLastInternetError(errorInternal);
+        ThrowInternetFailure(requestContext);
+    }
+    if (count == 0) return 0;
+    if (!HasPending() && !done) Pump(true);
+    if (HasPending()) {
+        const std::size_t n = std::min<std::size_t>(count, pending.size() - pendingOffset);
+        std::memcpy(buffer, pending.data() + pendingOffset, n);
+        pendingOffset += n;
+        return static_cast<std::uint32_t>(n);
+    }
+    if (result != CURLE_OK || callbackError != 0) RaiseTransferFailure();
+    return 0;
+}
+
+void CHttpFile::Pump(bool untilBody) {
+    const auto ready = [this, untilBody] { return untilBody ? HasPending() : bodyStarted; };
+    while (!done && !ready()) {
+        if (paused && !HasPending()) {
+            // Resuming hands over the delivery that was held back, through OnBody, at once.
+            paused = false;
+            const CURLcode rc = curl_easy_pause(easy.get(), CURLPAUSE_CONT);
+            if (rc != CURLE_OK) {
+                result = rc;
+                done = true;
+            }
+            continue;
+        }
+        int running = 0;
+        CURLMcode mc = curl_multi_perform(multi.get(), &running);
+        if (mc == CURLM_OK) {
+            CollectResult();
+            if (done || ready()) break;
+            mc = curl_multi_poll(multi.get(), nullptr, 0, pollTimeoutMs, nullptr);
+        }
+        if (mc != CURLM_OK) {
+            result = mc == CURLM_OUT_OF_MEMORY ? CURLE_OUT_OF_MEMORY : CURLE_FAILED_INIT;
+            done = true;
+        }
+    }
+}
+
+void CHttpFile::CollectResult() {
+    int left = 0;
+    while (const CURLMsg* message = curl_multi_info_read(multi.get(), &left)) {
+        if (message->msg == CURLMSG_DONE && message->easy_handle == easy.get()) {
+            done = true;
+            result = message->data.result;
+        }
+    }
+}
+
+void CHttpFile::RaiseTransferFailure() {
+    std::uint32_t error = callbackError;
+    if (error == 0) {
+        CurlFailureFacts facts;
+        facts.code = result;
+        curl_easy_getinfo(easy.get(), CURLINFO_OS_ERRNO, &facts.osErrno);
+        curl_easy_getinfo(easy.get(), CURLINFO_SSL_VERIFYRESULT, &facts.verifyResult);
+        curl_easy_getinfo(easy.get(), CURLINFO_RESPONSE_CODE, &facts.responseCode);
+        long connectCode = 0;
+        curl_easy_getinfo(easy.get(), CURLINFO_HTTP_CONNECTCODE, &connectCode);
+        // A proxy that let the tunnel through is no part of the failure.
+        facts.proxyConnectCode = connectCode >= 200 && connectCode < 300 ? 0 : connectCode;
+        curl_off_t connectTime = 0;
+        curl_easy_getinfo(easy.get(), CURLINFO_CONNECT_TIME_T, &connectTime);
+        facts.connected = connectTime > 0;
+        error = InternetErrorFromCurl(facts);
+    }
+    SetLastResponseInfo(error == errorExtended ? headerBlock.StatusLine() : std::string());
+    SetLastInternetError(error);
+    ThrowInternetFailure(requestContext);
+}
+
+size_t CHttpFile::OnHeader(char* data, size_t size, size_t count, void* self) noexcept {
+    auto* file = static_cast<CHttpFile*>(self);
+    const size_t length = size * count;
+    // Lines after the body has begun are trailers, no part of the response's header block.
+    if (file->bodyStarted) return length;
+    try {
+        if (!file->headerBlock.AddLine(std::string_view(data, length))) {
+            file->callbackError = errorInvalidResponse;
+            return 0;
+        }
+    } catch (...) {
+        file->callbackError = errorOutOfMemory;
+        return 0;
+    }
+    return length;
+}
+
+size_t CHttpFile::OnBody(char* data, size_t size, size_t count, void* self) noexcept {
+    auto* file = static_cast<CHttpFile*>(self);
+    const size_t length = size * count;
+    file->bodyStarted = true;
+    if (file->HasPending()) {
+        // libcurl keeps this delivery and hands it over again when the transfer is resumed.
+        file->paused = true;
+        return CURL_WRITEFUNC_PAUSE;
+    }
+    try {
+        file->pending.assign(data, data + length);
+    } catch (...) {
+        file->callbackError = errorOutOfMemory;
+        return 0;
+    }
+    file->pendingOffset = 0;
+    return length;
+}
+
+}  // namespace korrin

@@ -1,0 +1,82 @@
+#pragma once
+
+#include <curl/curl.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "webaccess/CurlHandles.h"
+#include "webaccess/HeaderBlock.h"
+
+namespace korrin {
+
+class CHttpConnection;
+
+// One request and its response, driven on the caller's thread with libcurl's multi interface.
+// libcurl pushes the body through a callback; this class turns that into pulls (ReadBody) through
+// a pending buffer that holds at most one delivery from the socket: while it holds unread bytes
+// the transfer is paused, so memory does not grow with the size of the body.
+class CHttpFile {
+public:
+    // See CHttpConnection::OpenGetRequest. A setup failure is kept and raised by SubmitRequest.
+    CHttpFile(CHttpConnection& connection, const std::string& verb, const std::string& object,
+              const char* referrer, const char* const* acceptTypes, const char* version,
+              std::uint32_t flags);
+    ~CHttpFile();
+    CHttpFile(const CHttpFile&) = delete;
+    CHttpFile& operator=(const CHttpFile&) = delete;
+
+    // Sends the request with the given extra header lines (CR LF separated; null for none) and
+    // returns once the final response's status line and headers have arrived, after redirects
+    // and authentication rounds. The layer sends no request body: body must be null. Raises
+    // CInternetException when no response arrives; an HTTP error status is no failure.
+    void SubmitRequest(const char* headers, std::uint32_t headersLength, const void* body,
+                       std::uint32_t bodyLength);
+
+    // Writes the final response's status code; false, leaving status alone, when there is none.
+    bool QueryStatusCode(std::uint32_t& status) const;
+
+    // Replaces text with the answer for level (HTTP_QUERY_RAW_HEADERS_CRLF or
+    // HTTP_QUERY_CONTENT_LENGTH); index picks among headers of one name and may be null. Returns
+    // false, with text empty, when there is no answer. Never raises.
+    bool QueryHeaderText(std::uint32_t level, std::string& text, std::uint32_t* index) const;
+
+    // Places up to count bytes of the body in buffer and returns how many; 0 once the body is
+    // complete. Raises CInternetException when the transfer fails, after every byte that did
+    // arrive has been returned: a body shorter than its Content-Length raises at its end.
+    std::uint32_t ReadBody(void* buffer, std::uint32_t count);
+
+private:
+    static size_t OnHeader(char* data, size_t size, size_t count, void* self) noexcept;
+    static size_t OnBody(char* data, size_t size, size_t count, void* self) noexcept;
+
+    // Runs the transfer until it has delivered body bytes (or, with bodyOnly false, until the
+    // final headers have arrived) or has ended.
+    void Pump(bool untilBody);
+    void CollectResult();
+    [[noreturn]] void RaiseTransferFailure();
+    bool HasPending() const { return pendingOffset < pending.size(); }
+
+    CHttpConnection& connection;
+    // Declared so that easy is freed first, then the header list it points at, then multi.
+    CurlMultiPtr multi;       // owns the transfer's multi handle
+    CurlSlistPtr headerList;  // owns the request header lines that easy points at
+    CurlEasyPtr easy;         // owns the request; the destructor takes it out of multi
+    std::uint32_t setupError = 0;  // a failure while setting up, raised by SubmitRequest
+    bool attached = false;         // easy has been added to multi
+
+    HeaderBlock headerBlock;
+    // A failure found inside a callback (an invalid header block, no memory), reported in place
+    // of the code with which libcurl then ends the transfer.
+    std::uint32_t callbackError = 0;
+    bool bodyStarted = false;  // the final response's body has begun to arrive
+    bool paused = false;       // OnBody paused the transfer; resume when pending is empty
+    bool done = false;
+    CURLcode result = CURLE_OK;
+
+    std::vector<char> pending;  // body bytes delivered by libcurl and not yet read
+    std::size_t pendingOffset = 0;
+};
+
+}  // namespace korrin

@@ -1,0 +1,51 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace korrin {
+
+class CHttpConnection;
+
+// Limits and trust settings of a session. The defaults are the program's; only tests set others,
+// never the command line or the environment.
+struct SessionSettings {
+    // Connecting to the server gives up after this long.
+    std::chrono::seconds connectTimeout{60};
+    // A transfer that receives nothing for this long fails.
+    std::chrono::seconds stallTimeout{60};
+    // A file of CA certificates to trust instead of the system's store; empty for the system's.
+    std::string caFile;
+    // libcurl's receive buffer: the most that one delivery from the socket can hold.
+    long receiveBufferSize = 512 * 1024;
+};
+
+// One session of the HTTP client: the user-agent text and the settings shared by the connections
+// and requests made through it, which must all be destroyed before it.
+class CInternetSession {
+public:
+    // Raises CInternetException when the HTTP client cannot be set up.
+    explicit CInternetSession(std::string agent, SessionSettings settings = {});
+    ~CInternetSession();
+    CInternetSession(const CInternetSession&) = delete;
+    CInternetSession& operator=(const CInternetSession&) = delete;
+
+    // Prepares a connection to server:port; nothing goes on the network until a request is
+    // submitted. userName and password are the credentials offered when the server asks for
+    // them; both empty offers none. Raises CInternetException when the server name is empty.
+    std::unique_ptr<CHttpConnection> OpenHttpConnection(const std::string& server,
+                                                        std::uint32_t flags, std::uint16_t port,
+                                                        const std::string& userName,
+                                                        const std::string& password);
+
+    const std::string& Agent() const { return agent; }
+    const SessionSettings& Settings() const { return settings; }
+
+private:
+    std::string agent;
+    SessionSettings settings;
+};
+
+}  // namespace korrin

@@ -1,0 +1,22 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace korrin {
+
+// The layer's message table: the text for one of its own error numbers (InternetErrors.h).
+// Returns false, leaving text alone, for a number the table does not hold.
+bool LookUpLayerMessage(std::uint32_t errorCode, std::string& text);
+
+// The system's message table: the C library's text for an errno value. Returns false for a
+// number the C library does not know.
+bool LookUpSystemMessage(std::uint32_t errorCode, std::string& text);
+
+// A server's text made safe for a terminal: every control byte (below 0x20, and 0x7F) becomes a
+// blank, and blanks at either end are trimmed, so a server cannot move the cursor, clear the
+// screen or set the window title of the user's terminal.
+std::string PrintableResponseText(std::string_view text);
+
+}  // namespace korrin

@@ -1,0 +1,44 @@
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <string>
+
+#include "support/Process.h"
+
+namespace korrin::test {
+
+// A real nginx on 127.0.0.1 and an ephemeral port, with a prefix, a configuration and a document
+// root of its own, stopped when the object goes. The listening socket is made here and handed to
+// nginx, so the server accepts connections from the moment the constructor returns.
+class NginxServer {
+public:
+    struct Config {
+        // Directives placed inside the server block (locations, auth_basic, return, ...).
+        std::string serverDirectives;
+        // With both set, the server speaks TLS with this certificate and key.
+        std::string certificateFile;
+        std::string keyFile;
+    };
+
+    explicit NginxServer(const Config& config);
+    ~NginxServer();
+    NginxServer(const NginxServer&) = delete;
+    NginxServer& operator=(const NginxServer&) = delete;
+
+    std::uint16_t Port() const { return port; }
+    // The document root: files put here are served at "/<name>".
+    std::string Root() const { return folder.Path() + "/html"; }
+    std::string Url(const std::string& path) const;
+    std::string ErrorLog() const;
+
+private:
+    TempDir folder;
+    bool tls = false;
+    int listenFd = -1;
+    std::uint16_t port = 0;
+    pid_t pid = -1;
+};
+
+}  // namespace korrin::test

@@ -1,0 +1,52 @@
+#pragma once
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+namespace korrin::test {
+
+struct ProcessOptions {
+    std::string standardInput;            // written to the child's standard input, then closed
+    std::string workingDirectory;         // empty: the test's own
+    std::chrono::seconds timeout{60};     // the child is killed after this long
+    bool closeStandardOutput = false;     // the child's standard output is a pipe closed at once
+    std::vector<std::string> environment; // NAME=value entries added to the child's environment
+};
+
+struct ProcessResult {
+    int exitStatus = -1;  // the exit status, or -1 when the child was killed by a signal
+    int signal = 0;       // the signal that ended the child, or 0
+    bool timedOut = false;
+    std::string standardOutput;
+    std::string standardError;
+};
+
+// Runs a program in a new session, so that it has no controlling terminal, with the proxy
+// variables removed from its environment. Waits for it to end, within the timeout.
+ProcessResult RunProcess(const std::vector<std::string>& arguments,
+                         const ProcessOptions& options = {});
+
+// Runs the built korrin with the given arguments (argument 0 is the binary's path).
+ProcessResult RunKorrinBinary(const std::vector<std::string>& arguments,
+                              const ProcessOptions& options = {});
+
+// A fresh folder for one test's files, removed with everything in it when the object goes.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::string& Path() const { return path; }
+    std::string File(const std::string& name) const { return path + "/" + name; }
+
+private:
+    std::string path;
+};
+
+std::string ReadFile(const std::string& path);
+void WriteFile(const std::string& path, const std::string& content);
+bool FileExists(const std::string& path);
+
+}  // namespace korrin::test

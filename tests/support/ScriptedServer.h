@@ -1,0 +1,66 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace korrin::test {
+
+// One accepted connection of a ScriptedServer, as its script sees it.
+class ScriptedConnection {
+public:
+    ScriptedConnection(int fd, int stopFd) : fd(fd), stopFd(stopFd) {}
+    // Sends bytes; false when the peer has gone.
+    bool Send(const std::string& bytes);
+    // Waits until the peer closes the connection, the server stops, or the bound passes.
+    void WaitForPeerClose(std::chrono::milliseconds bound);
+
+private:
+    int fd;
+    int stopFd;
+};
+
+// A TCP server on a loopback address and an ephemeral port that answers each connection with a
+// script, one connection after the other, and records every request it received (the bytes up to
+// and including the empty line that ends the header block).
+class ScriptedServer {
+public:
+    using Script = std::function<void(const std::string& request, ScriptedConnection& connection)>;
+
+    explicit ScriptedServer(Script script, const std::string& address = "127.0.0.1");
+    ~ScriptedServer();
+    ScriptedServer(const ScriptedServer&) = delete;
+    ScriptedServer& operator=(const ScriptedServer&) = delete;
+
+    // A server that answers every request with the same bytes and then closes.
+    static Script Reply(std::string bytes);
+    // A server that answers the n-th request (counted from 0) with replies[n], the last one for
+    // every later request.
+    static Script Replies(std::vector<std::string> replies);
+
+    std::uint16_t Port() const { return port; }
+    std::string Url(const std::string& path = "/") const;
+    std::vector<std::string> Requests() const;
+
+private:
+    void Serve();
+
+    Script script;
+    std::string address;
+    int listenFd = -1;
+    int stopPipe[2] = {-1, -1};
+    std::uint16_t port = 0;
+    mutable std::mutex mutex;
+    std::vector<std::string> requests;  // guarded by mutex
+    std::thread thread;
+};
+
+// Builds "HTTP/1.1 200 OK" replies: status line, headers and body, with a Content-Length that
+// matches the body unless headers already carry one.
+std::string HttpReply(int status, const std::string& body, const std::string& headers = "");
+
+}  // namespace korrin::test
