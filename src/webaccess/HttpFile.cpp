@@ -66,7 +66,9 @@ CHttpFile::CHttpFile(CHttpConnection& connection, const std::string& verb,
     }
     const CInternetSession& session = connection.Session();
     const SessionSettings& settings = session.Settings();
-    pending.reserve(static_cast<std::size_t>(settings.receiveBufferSize));
+    // Room for two deliveries, so that one arriving while the last is still being read is taken
+    // without pausing the transfer.
+    pending.reserve(2 * static_cast<std::size_t>(settings.receiveBufferSize));
 
     const bool secure = (flags & INTERNET_FLAG_SECURE) != 0;
     const std::string url = std::string(secure ? "https://" : "http://") + connection.Server() +
@@ -264,18 +266,23 @@ size_t CHttpFile::OnBody(char* data, size_t size, size_t count, void* self) noex
     auto* file = static_cast<CHttpFile*>(self);
     const size_t length = size * count;
     file->bodyStarted = true;
-    if (file->HasPending()) {
-        // libcurl keeps this delivery and hands it over again when the transfer is resumed.
+    std::vector<char>& pending = file->pending;
+    if (!file->HasPending()) {
+        pending.clear();
+        file->pendingOffset = 0;
+    }
+    if (pending.capacity() - pending.size() < length && file->HasPending()) {
+        // No room behind the unread bytes: libcurl keeps this delivery and hands it over again
+        // when the transfer is resumed, so the buffer never grows past its reserved size.
         file->paused = true;
         return CURL_WRITEFUNC_PAUSE;
     }
     try {
-        file->pending.assign(data, data + length);
+        pending.insert(pending.end(), data, data + length);
     } catch (...) {
         file->callbackError = errorOutOfMemory;
         return 0;
     }
-    file->pendingOffset = 0;
     return length;
 }
 

@@ -15,8 +15,9 @@ class CHttpConnection;
 
 // One request and its response, driven on the caller's thread with libcurl's multi interface.
 // libcurl pushes the body through a callback; this class turns that into pulls (ReadBody) through
-// a pending buffer that holds at most one delivery from the socket: while it holds unread bytes
-// the transfer is paused, so memory does not grow with the size of the body.
+// a pending buffer with room for two deliveries from the socket: when a delivery does not fit
+// behind the unread bytes the transfer is paused, so memory does not grow with the size of the
+// body.
 class CHttpFile {
 public:
     // See CHttpConnection::OpenGetRequest. A setup failure is kept and raised by SubmitRequest.

@@ -1,0 +1,171 @@
+"""Side-by-side download benchmark of korrin, curl and wget against a local nginx.
+
+For each size, after a warm-up, every round downloads the file once with each tool, in turn, in
+two modes: standard output on a pseudo-terminal (so each tool draws its progress display as a user
+sees it) and standard output to a file. Each run is wrapped in /usr/bin/time -v for wall time,
+user and system CPU and peak resident memory; in terminal mode the bytes the tool wrote to the
+terminal are counted. Every downloaded file is compared with the source. Prints a Markdown table
+of medians and the korrin/curl and korrin/wget ratios (medians of the per-round ratios).
+"""
+import argparse
+import filecmp
+import os
+import pty
+import re
+import select
+import shutil
+import socket
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+
+SIZES = {"1K": 1024, "10M": 10 * 1024 ** 2, "1G": 1024 ** 3, "5G": 5 * 1024 ** 3}
+
+
+def start_nginx(root, prefix):
+    sock = socket.socket()
+    sock.bind(("127.0.0.1", 0))
+    sock.listen(128)
+    port = sock.getsockname()[1]
+    os.set_inheritable(sock.fileno(), True)
+    os.makedirs(prefix + "/tmp", exist_ok=True)
+    conf = f"""daemon off; user root; worker_processes 1; pid {prefix}/nginx.pid;
+error_log {prefix}/error.log warn;
+events {{ worker_connections 256; }}
+http {{ access_log off; sendfile on; default_type application/octet-stream;
+  client_body_temp_path {prefix}/tmp/b; proxy_temp_path {prefix}/tmp/p; fastcgi_temp_path {prefix}/tmp/f;
+  uwsgi_temp_path {prefix}/tmp/u; scgi_temp_path {prefix}/tmp/s;
+  server {{ listen 127.0.0.1:{port}; root {root}; }} }}"""
+    with open(prefix + "/nginx.conf", "w") as f:
+        f.write(conf)
+    env = dict(os.environ, NGINX=f"{sock.fileno()};")
+    proc = subprocess.Popen(["/usr/sbin/nginx", "-p", prefix, "-c", prefix + "/nginx.conf",
+                             "-e", prefix + "/error.log"], env=env, pass_fds=[sock.fileno()])
+    return proc, port, sock
+
+
+def parse_time(path):
+    text = open(path).read()
+    def field(name):
+        return re.search(re.escape(name) + r": (.*)", text).group(1).strip()
+    wall = field("Elapsed (wall clock) time (h:mm:ss or m:ss)")
+    parts = [float(p) for p in wall.split(":")]
+    seconds = sum(p * 60 ** i for i, p in enumerate(reversed(parts)))
+    return {"wall": seconds, "user": float(field("User time (seconds)")),
+            "sys": float(field("System time (seconds)")),
+            "rss_kb": int(field("Maximum resident set size (kbytes)"))}
+
+
+def run_on_pty(argv):
+    """Runs argv with stdin/stdout/stderr on a new pseudo-terminal; returns bytes it wrote there."""
+    pid, fd = pty.fork()
+    if pid == 0:
+        os.execv(argv[0], argv)
+    written = 0
+    while True:
+        try:
+            ready, _, _ = select.select([fd], [], [], 600)
+            if not ready:
+                os.kill(pid, 9)
+                break
+            chunk = os.read(fd, 65536)
+        except OSError:
+            break
+        if not chunk:
+            break
+        written += len(chunk)
+    os.waitpid(pid, 0)
+    os.close(fd)
+    return written
+
+
+def commands(tool, korrin, url, out):
+    return {"korrin": [korrin, url, "-o", out],
+            "curl": ["/usr/bin/curl", "-o", out, url],
+            "wget": ["/usr/bin/wget", "-O", out, url]}[tool]
+
+
+def main():
+    ap = argparse.ArgumentParser()
+    ap.add_argument("--korrin", required=True)
+    ap.add_argument("--rounds", type=int, default=5)
+    ap.add_argument("--sizes", default="1K,10M,1G")
+    ap.add_argument("--big", action="store_true", help="add a 5 GiB file")
+    args = ap.parse_args()
+    sizes = args.sizes.split(",") + (["5G"] if args.big else [])
+    tools = ["korrin", "curl", "wget"]
+    work = tempfile.mkdtemp(prefix="korrin-bench-")
+    root = work + "/html"
+    os.makedirs(root)
+    for size in sizes:
+        with open(f"{root}/{size}.bin", "wb") as f:
+            remaining = SIZES[size]
+            block = os.urandom(1024 * 1024)
+            while remaining > 0:
+                f.write(block[:min(remaining, len(block))])
+                remaining -= len(block)
+    nginx, port, sock = start_nginx(root, work)
+    results = {}  # (size, mode, tool) -> list of measurement dicts, one per round
+    try:
+        for size in sizes:
+            url = f"http://127.0.0.1:{port}/{size}.bin"
+            source = f"{root}/{size}.bin"
+            for mode in ("pty", "file"):
+                for rnd in range(args.rounds + 1):  # round 0 is the warm-up
+                    for tool in tools:
+                        out = f"{work}/out-{tool}"
+                        timing = f"{work}/time-{tool}"
+                        argv = ["/usr/bin/time", "-v", "-o", timing] + commands(tool, args.korrin, url, out)
+                        started = time.perf_counter()
+                        if mode == "pty":
+                            term = run_on_pty(argv)
+                        else:
+                            with open(f"{work}/stdout-{tool}", "wb") as so:
+                                subprocess.run(argv, stdout=so, stderr=subprocess.DEVNULL, stdin=subprocess.DEVNULL, check=False)
+                            term = 0
+                        elapsed = time.perf_counter() - started
+                        if not filecmp.cmp(out, source, shallow=False):
+                            sys.exit(f"{tool} downloaded a wrong {size} file")
+                        os.remove(out)
+                        m = parse_time(timing)
+                        m["term"] = term
+                        # /usr/bin/time's wall clock has 10 ms steps: too coarse for small files.
+                        m["wall"] = elapsed
+                        if rnd > 0:
+                            results.setdefault((size, mode, tool), []).append(m)
+    finally:
+        nginx.terminate()
+        nginx.wait()
+        shutil.rmtree(work, ignore_errors=True)
+
+    print(f"rounds: {args.rounds} (after one warm-up); {os.cpu_count()} cores; "
+          f"{subprocess.run(['uname', '-srm'], capture_output=True, text=True).stdout.strip()}")
+    print()
+    print("| size | stdout | tool | wall s | user s | sys s | peak RSS KiB | terminal bytes |"
+          " wall vs curl | CPU vs curl | RSS vs curl | wall vs wget |")
+    print("|---|---|---|---|---|---|---|---|---|---|---|---|")
+    for size in sizes:
+        for mode in ("pty", "file"):
+            for tool in tools:
+                runs = results[(size, mode, tool)]
+                med = {k: statistics.median(r[k] for r in runs) for k in runs[0]}
+                def ratio(other, key):
+                    pairs = zip(runs, results[(size, mode, other)])
+                    vals = []
+                    for a, b in pairs:
+                        va = a["user"] + a["sys"] if key == "cpu" else a[key]
+                        vb = b["user"] + b["sys"] if key == "cpu" else b[key]
+                        vals.append(va / vb if vb else float("nan"))
+                    return statistics.median(vals)
+                extra = ["", "", "", ""]
+                if tool == "korrin":
+                    extra = [f"{ratio('curl', 'wall'):.2f}", f"{ratio('curl', 'cpu'):.2f}",
+                             f"{ratio('curl', 'rss_kb'):.2f}", f"{ratio('wget', 'wall'):.2f}"]
+                print(f"| {size} | {mode} | {tool} | {med['wall']:.3f} | {med['user']:.3f} | "
+                      f"{med['sys']:.3f} | {int(med['rss_kb'])} | {int(med['term'])} | " + " | ".join(extra) + " |")
+
+
+if __name__ == "__main__":
+    main()
