@@ -60,7 +60,8 @@ std::string ProgressLineText(const ProgressFigures& figures, std::size_t coverWi
     if (figures.secondsLeft > 0) {
         char timeText[64];
         std::snprintf(timeText, sizeof timeText, timeTextFormat,
-                      figures.secondsLeft / secondsPerMinute, figures.secondsLeft % secondsPerMinute);
+                      figures.secondsLeft / secondsPerMinute,
+                      figures.secondsLeft % secondsPerMinute);
         line += timeText;
         if (VisibleWidth(line) < coverWidth) line.append(coverWidth - VisibleWidth(line), ' ');
     }

@@ -16,7 +16,7 @@ namespace korrin {
 // of a GiB arrives in a million chunks and the terminal would otherwise receive tens of MB of
 // identical text.
 class ProgressMeter {
-public:
+  public:
     // Reads the time in whole seconds.
     using Clock = std::function<std::int64_t()>;
 
@@ -34,7 +34,7 @@ public:
     // Ends the current line after a failure, leaving the bar as last drawn.
     void Interrupt();
 
-private:
+  private:
     void Draw(const ProgressFigures& figures);
 
     Clock clock;

@@ -1,5 +1,3 @@
-#include "transfer/ProgressMeter.h"
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -10,6 +8,7 @@
 #include <vector>
 
 #include "transfer/ProgressLine.h"
+#include "transfer/ProgressMeter.h"
 
 namespace korrin {
 namespace {
@@ -23,13 +22,13 @@ std::string Drawn(const char* percentage, int cells, const std::string& timeText
            std::string(20 - cells, '.') + "]" + timeText;
 }
 
-const std::string closingLine =
-    "\r100% [>>>>>>>>>>>>>>>>>>>>]                                  \n";
+const std::string closingLine = "\r100% [>>>>>>>>>>>>>>>>>>>>]                                  \n";
 
 // A meter that writes into memory and reads a clock the test sets by hand.
 class MeterFixture {
-public:
-    MeterFixture() : stream(open_memstream(&buffer, &size)), meter([this] { return now; }, stream) {}
+  public:
+    MeterFixture()
+        : stream(open_memstream(&buffer, &size)), meter([this] { return now; }, stream) {}
     ~MeterFixture() {
         std::fclose(stream);
         std::free(buffer);
@@ -126,10 +125,11 @@ std::vector<Chunk> HundredThousandCase() {
 INSTANTIATE_TEST_SUITE_P(
     Table, MeterRuns,
     ::testing::Values(
-        RunCase{"ThreeChunksOf3000",
-                3000,
-                {{1024, 0, Drawn(" 34", 6)}, {1024, 0, Drawn(" 68", 13)}, {952, 0, Drawn("100", 20)}},
-                Ending::complete},
+        RunCase{
+            "ThreeChunksOf3000",
+            3000,
+            {{1024, 0, Drawn(" 34", 6)}, {1024, 0, Drawn(" 68", 13)}, {952, 0, Drawn("100", 20)}},
+            Ending::complete},
         // Summed in single precision this run ended at 99 percent and 19 cells.
         RunCase{"FourChunksOf3090EndAtAFullBar",
                 3090,
@@ -171,11 +171,11 @@ INSTANTIATE_TEST_SUITE_P(
                 Ending::complete},
         // At the end the estimate is 0 and the line has no time text; what the earlier line
         // left stays until the closing line's blanks cover it.
-        RunCase{"NoTimeTextOnceTheLengthIsReached",
-                2048,
-                {{1024, 1, Drawn(" 50", 10, "   Time remaining: 00:01")},
-                 {1024, 2, Drawn("100", 20)}},
-                Ending::complete},
+        RunCase{
+            "NoTimeTextOnceTheLengthIsReached",
+            2048,
+            {{1024, 1, Drawn(" 50", 10, "   Time remaining: 00:01")}, {1024, 2, Drawn("100", 20)}},
+            Ending::complete},
         // 113:48 then 64:58: a blank covers the digit the shorter time text would leave.
         RunCase{"TimeTextThatLosesADigitCoversTheOldOne",
                 1000000,
