@@ -32,9 +32,10 @@ ProgressFigures ProgressFiguresFor(std::int64_t bytesSoFar, std::int64_t content
                                    std::int64_t secondsLeft) {
     const double received = static_cast<double>(bytesSoFar);
     const double announced = static_cast<double>(contentLength);
-    // Scaled before dividing: one correctly rounded division of exact values never lands below a
-    // whole number that the true share reaches (0.29 times 100 is 28.999... in double, while
-    // 29 divided by 100, times 100, computed as 2900 / 100, is 29).
+    // Scaled before dividing, so that a share that is a whole percentage shows as that
+    // percentage: 29.0 / 100 * 100 is 28.999... in double, while 2900.0 / 100 is exactly 29. The
+    // scaled count is exact up to 2 to the 53rd, and one rounded division of exact values does
+    // not cross a whole number for any announced length below about 10 to the 14th bytes.
     const std::int64_t percentage = TruncateToInt64(received * 100.0 / announced);
     std::int64_t cells = TruncateToInt64(received * progressBarWidth / announced);
     if (cells > progressBarWidth) cells = progressBarWidth;

@@ -23,9 +23,10 @@ struct ProgressFigures {
 };
 
 // The figures of a line for bytesSoFar received of contentLength announced (above 0), with the
-// estimate secondsLeft. The share is recomputed from the two counts in double precision, so it is
-// exact to the byte for any length a file can have, and reaches 100 percent and the full bar
-// exactly when bytesSoFar reaches contentLength, never before.
+// estimate secondsLeft. The share is recomputed from the two counts in double precision at every
+// call, never summed, so it carries no error from earlier chunks: the figures are the exact
+// truncated share for any length below about 100 TB, and reach 100 percent and the full bar when
+// bytesSoFar reaches contentLength, never before.
 ProgressFigures ProgressFiguresFor(std::int64_t bytesSoFar, std::int64_t contentLength,
                                    std::int64_t secondsLeft);
 
