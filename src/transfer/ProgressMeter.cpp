@@ -1,5 +1,7 @@
 #include "transfer/ProgressMeter.h"
 
+#include <algorithm>
+#include <string>
 #include <utility>
 
 namespace korrin {
@@ -8,44 +10,47 @@ ProgressMeter::ProgressMeter(Clock clock, std::FILE* out) : clock(std::move(cloc
 
 void ProgressMeter::Start() {
     startTime = clock();
-    fraction = 0;
     lastElapsed = 0;
     secondsLeft = 0;
+    drawn = false;
+    lastDrawn = ProgressFigures{};
+    drawnWidth = 0;
 }
 
-void ProgressMeter::Update(std::int64_t /*n*/, std::int64_t bytesSoFar, std::int64_t contentLength) {
+void ProgressMeter::Update(std::int64_t /*n*/, std::int64_t bytesSoFar,
+                           std::int64_t contentLength) {
     if (contentLength <= 0) return;
-    fraction = static_cast<double>(bytesSoFar) / static_cast<double>(contentLength);
-    int cells = static_cast<int>(barWidth * fraction);
-    if (cells > barWidth) cells = barWidth;
-    if (cells < 0) cells = 0;
     const std::int64_t elapsed = clock() - startTime;
     if (elapsed > lastElapsed) {
         lastElapsed = elapsed;
-        const double rate = static_cast<double>(bytesSoFar) / static_cast<double>(lastElapsed);
-        secondsLeft = static_cast<std::int64_t>(static_cast<double>(contentLength - bytesSoFar) / rate);
+        secondsLeft = EstimateSecondsLeft(bytesSoFar, contentLength, lastElapsed);
     }
-    std::fprintf(out, "\r%3d%% [", static_cast<int>(fraction * 100.0f));
-    for (int i = 0; i < cells; ++i) std::fputs(">", out);
-    for (int i = cells; i < barWidth; ++i) std::fputs(".", out);
-    std::fputs("]", out);
-    if (secondsLeft > 0) {
-        std::fprintf(out, "   Time remaining: %02lld:%02lld", static_cast<long long>(secondsLeft / 60),
-                     static_cast<long long>(secondsLeft % 60));
-    }
-    std::fflush(out);
+    // The figures decide the text, so comparing them is enough to skip a repeat; no text is
+    // formatted for a chunk that changes nothing on the screen.
+    const ProgressFigures figures = ProgressFiguresFor(bytesSoFar, contentLength, secondsLeft);
+    if (drawn && figures == lastDrawn) return;
+    Draw(figures);
 }
 
 void ProgressMeter::Complete() {
-    std::fputs("\r100% [", out);
-    for (int i = 0; i < barWidth; ++i) std::fputs(">", out);
-    std::fputs("]                                  \n", out);
+    const std::string line = ClosingLineText();
+    std::fwrite(line.data(), 1, line.size(), out);
     std::fflush(out);
 }
 
 void ProgressMeter::Interrupt() {
     std::fputs("\n", out);
     std::fflush(out);
+}
+
+void ProgressMeter::Draw(const ProgressFigures& figures) {
+    const std::string line = ProgressLineText(figures, drawnWidth);
+    std::fwrite(line.data(), 1, line.size(), out);
+    std::fflush(out);
+    drawn = true;
+    lastDrawn = figures;
+    // The line begins with a carriage return, which takes no column.
+    drawnWidth = std::max(drawnWidth, line.size() - 1);
 }
 
 }  // namespace korrin

@@ -1,39 +1,54 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <functional>
 
+#include "transfer/ProgressLine.h"
+
 namespace korrin {
 
 // The console line that shows how far a download's body has come: a percentage, a bar of 20
-// cells and, once an estimate exists, the time remaining; redrawn in place after each chunk.
+// cells and, once an estimate exists, the time remaining. It follows every chunk, and redraws the
+// line in place whenever its text changes: every change of percentage, cells or time text is
+// drawn at once, and a line that would repeat the last one is not written at all, since a body
+// of a GiB arrives in a million chunks and the terminal would otherwise receive tens of MB of
+// identical text.
 class ProgressMeter {
-public:
+  public:
     // Reads the time in whole seconds.
     using Clock = std::function<std::int64_t()>;
 
-    // clock and out come from the owner: the wall clock and standard output in the program.
+    // clock and out come from the owner: the wall clock and standard output in the program. out
+    // is not owned; each drawn line is flushed, since it ends without a line feed.
     ProgressMeter(Clock clock, std::FILE* out);
 
-    // Starts the clock for the estimate. Writes nothing.
+    // Starts the clock for the estimate and forgets any earlier line. Writes nothing.
     void Start();
-    // Follows one chunk of n bytes; bytesSoFar includes it. Draws nothing when no length was
-    // announced (contentLength 0 or less).
+    // Follows one chunk of n bytes; bytesSoFar includes it. Does nothing at all when no length
+    // was announced (contentLength 0 or less).
     void Update(std::int64_t n, std::int64_t bytesSoFar, std::int64_t contentLength);
-    // Writes the closing line: 100 percent and a full bar.
+    // Writes the closing line: 100 percent and a full bar, whatever was drawn before.
     void Complete();
-    // Ends the current line after a failure.
+    // Ends the current line after a failure, leaving the bar as last drawn.
     void Interrupt();
 
-private:
+  private:
+    void Draw(const ProgressFigures& figures);
+
     Clock clock;
     std::FILE* out;
-    int barWidth = 20;
-    double fraction = 0;
     std::int64_t startTime = 0;
+    // Elapsed whole seconds at which the last estimate was made; a new one is made only when the
+    // elapsed seconds have grown past it.
     std::int64_t lastElapsed = 0;
     std::int64_t secondsLeft = 0;
+    // What is on the console: whether a line has been drawn since Start, its figures, and the
+    // widest line drawn.
+    bool drawn = false;
+    ProgressFigures lastDrawn;
+    std::size_t drawnWidth = 0;
 };
 
 }  // namespace korrin

@@ -1,0 +1,81 @@
+#include "transfer/ProgressLine.h"
+
+#include <cinttypes>
+#include <cstdio>
+#include <limits>
+
+namespace korrin {
+
+namespace {
+
+constexpr std::int64_t secondsPerMinute = 60;
+constexpr const char* timeTextFormat = "   Time remaining: %02" PRId64 ":%02" PRId64;
+// Blanks behind the closing bracket of the closing line: 27 characters of percentage and bar and
+// these 34 cover a line with a two-digit minute count (24 characters of time text).
+constexpr const char* closingBlanks = "                                  ";
+
+// Truncates toward zero, holding values beyond the 64-bit range at its ends instead of
+// overflowing (an estimate after a clock jump, a share of an absurdly small announced length).
+std::int64_t TruncateToInt64(double value) {
+    constexpr double limit = 9223372036854775808.0;  // 2 to the 63rd, exact in double
+    if (!(value < limit)) return std::numeric_limits<std::int64_t>::max();
+    if (value < -limit) return std::numeric_limits<std::int64_t>::min();
+    return static_cast<std::int64_t>(value);
+}
+
+// The width on the console of a text that begins with a carriage return.
+std::size_t VisibleWidth(const std::string& line) { return line.empty() ? 0 : line.size() - 1; }
+
+}  // namespace
+
+ProgressFigures ProgressFiguresFor(std::int64_t bytesSoFar, std::int64_t contentLength,
+                                   std::int64_t secondsLeft) {
+    const double received = static_cast<double>(bytesSoFar);
+    const double announced = static_cast<double>(contentLength);
+    // Scaled before dividing, so that a share that is a whole percentage shows as that
+    // percentage: 29.0 / 100 * 100 is 28.999... in double, while 2900.0 / 100 is exactly 29. The
+    // scaled count is exact up to 2 to the 53rd, and one rounded division of exact values does
+    // not cross a whole number for any announced length below about 10 to the 14th bytes.
+    const std::int64_t percentage = TruncateToInt64(received * 100.0 / announced);
+    std::int64_t cells = TruncateToInt64(received * progressBarWidth / announced);
+    if (cells > progressBarWidth) cells = progressBarWidth;
+    if (cells < 0) cells = 0;
+    return ProgressFigures{percentage, static_cast<int>(cells), secondsLeft};
+}
+
+std::int64_t EstimateSecondsLeft(std::int64_t bytesSoFar, std::int64_t contentLength,
+                                 std::int64_t elapsedSeconds) {
+    const double remaining = static_cast<double>(contentLength - bytesSoFar);
+    const double rate = static_cast<double>(bytesSoFar) / static_cast<double>(elapsedSeconds);
+    return TruncateToInt64(remaining / rate);
+}
+
+std::string ProgressLineText(const ProgressFigures& figures, std::size_t coverWidth) {
+    // Wide enough for a 19-digit percentage and a 64-bit time text.
+    char head[32];
+    std::snprintf(head, sizeof head, "\r%3" PRId64 "%% [", figures.percentage);
+    std::string line(head);
+    line.append(static_cast<std::size_t>(figures.filledCells), '>');
+    line.append(static_cast<std::size_t>(progressBarWidth - figures.filledCells), '.');
+    line += ']';
+    if (figures.secondsLeft > 0) {
+        char timeText[64];
+        std::snprintf(timeText, sizeof timeText, timeTextFormat,
+                      figures.secondsLeft / secondsPerMinute,
+                      figures.secondsLeft % secondsPerMinute);
+        line += timeText;
+        if (VisibleWidth(line) < coverWidth) line.append(coverWidth - VisibleWidth(line), ' ');
+    }
+    return line;
+}
+
+std::string ClosingLineText() {
+    std::string line = "\r100% [";
+    line.append(static_cast<std::size_t>(progressBarWidth), '>');
+    line += ']';
+    line += closingBlanks;
+    line += '\n';
+    return line;
+}
+
+}  // namespace korrin

@@ -1,0 +1,347 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "transfer/ProgressLine.h"
+#include "transfer/ProgressMeter.h"
+
+namespace korrin {
+namespace {
+
+constexpr std::int64_t startSecond = 1700000000;
+
+// One drawn line as it should appear: the percentage text in its three columns, the filled cells
+// and the time text, if any.
+std::string Drawn(const char* percentage, int cells, const std::string& timeText = "") {
+    return std::string("\r") + percentage + "% [" + std::string(cells, '>') +
+           std::string(20 - cells, '.') + "]" + timeText;
+}
+
+const std::string closingLine = "\r100% [>>>>>>>>>>>>>>>>>>>>]                                  \n";
+
+// A meter that writes into memory and reads a clock the test sets by hand.
+class MeterFixture {
+  public:
+    MeterFixture()
+        : stream(open_memstream(&buffer, &size)), meter([this] { return now; }, stream) {}
+    ~MeterFixture() {
+        std::fclose(stream);
+        std::free(buffer);
+    }
+    MeterFixture(const MeterFixture&) = delete;
+    MeterFixture& operator=(const MeterFixture&) = delete;
+
+    // Everything the meter has written so far.
+    std::string Output() {
+        std::fflush(stream);
+        return std::string(buffer, size);
+    }
+    // What the meter has written since the last call.
+    std::string NewOutput() {
+        const std::string all = Output();
+        const std::string fresh = all.substr(seen);
+        seen = all.size();
+        return fresh;
+    }
+
+    std::int64_t now = startSecond;
+    char* buffer = nullptr;
+    std::size_t size = 0;
+    std::size_t seen = 0;
+    std::FILE* stream;
+    ProgressMeter meter;
+};
+
+// Percentage of each line in text, a sequence of drawn lines.
+std::vector<std::int64_t> Percentages(const std::string& text) {
+    std::vector<std::int64_t> result;
+    for (std::size_t at = text.find('\r'); at != std::string::npos; at = text.find('\r', at + 1)) {
+        result.push_back(std::stoll(text.substr(at + 1, text.find('%', at) - at - 1)));
+    }
+    return result;
+}
+
+// --- Whole runs of the meter, chunk by chunk ---
+
+struct Chunk {
+    std::int64_t n;
+    std::int64_t secondsSinceStart;
+    std::string expectedLine;  // what this Update writes; empty when it draws nothing
+};
+
+enum class Ending { complete, interrupt };
+
+struct RunCase {
+    const char* name;
+    std::int64_t contentLength;
+    std::vector<Chunk> chunks;
+    Ending ending;
+};
+
+void PrintTo(const RunCase& c, std::ostream* os) { *os << c.name; }
+
+class MeterRuns : public ::testing::TestWithParam<RunCase> {};
+
+TEST_P(MeterRuns, DrawsExactlyTheChangedLines) {
+    const RunCase& c = GetParam();
+    MeterFixture f;
+    f.meter.Start();
+    EXPECT_EQ(f.NewOutput(), "") << "Start writes nothing";
+    std::int64_t bytesSoFar = 0;
+    for (std::size_t i = 0; i < c.chunks.size(); ++i) {
+        f.now = startSecond + c.chunks[i].secondsSinceStart;
+        bytesSoFar += c.chunks[i].n;
+        f.meter.Update(c.chunks[i].n, bytesSoFar, c.contentLength);
+        EXPECT_EQ(f.NewOutput(), c.chunks[i].expectedLine) << "after chunk " << i + 1;
+    }
+    if (c.ending == Ending::complete) {
+        f.meter.Complete();
+        EXPECT_EQ(f.NewOutput(), closingLine);
+    } else {
+        f.meter.Interrupt();
+        EXPECT_EQ(f.NewOutput(), "\n");
+    }
+}
+
+std::vector<Chunk> HundredThousandCase() {
+    std::vector<Chunk> chunks;
+    // Nine chunks in the start second: 1 to 9 percent, no estimate yet.
+    for (int k = 1; k <= 9; ++k) {
+        const std::string percentage = "  " + std::to_string(k);
+        chunks.push_back({1024, 0, Drawn(percentage.c_str(), k >= 5 ? 1 : 0)});
+    }
+    // 89760 / (10240 / 2) = 17.53.
+    chunks.push_back({1024, 2, Drawn(" 10", 2, "   Time remaining: 00:17")});
+    // The same second: no new estimate, the last one shown again beside the new percentage.
+    chunks.push_back({1024, 2, Drawn(" 11", 2, "   Time remaining: 00:17")});
+    return chunks;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, MeterRuns,
+    ::testing::Values(
+        RunCase{
+            "ThreeChunksOf3000",
+            3000,
+            {{1024, 0, Drawn(" 34", 6)}, {1024, 0, Drawn(" 68", 13)}, {952, 0, Drawn("100", 20)}},
+            Ending::complete},
+        // Summed in single precision this run ended at 99 percent and 19 cells.
+        RunCase{"FourChunksOf3090EndAtAFullBar",
+                3090,
+                {{1024, 0, Drawn(" 33", 6)},
+                 {1024, 0, Drawn(" 66", 13)},
+                 {1024, 0, Drawn(" 99", 19)},
+                 {18, 0, Drawn("100", 20)}},
+                Ending::complete},
+        RunCase{"MoreThanAnnouncedKeepsTheBarFull",
+                500,
+                {{1024, 0, Drawn("204", 20)}},
+                Ending::complete},
+        RunCase{"EstimateAfterTwoSeconds", 100000, HundredThousandCase(), Ending::complete},
+        // 1999998976 / 1024 = 1953124 seconds: the minutes are not limited to two digits.
+        RunCase{"LongEstimate",
+                2000000000,
+                {{1024, 1, Drawn("  0", 0, "   Time remaining: 32552:04")}},
+                Ending::complete},
+        RunCase{"RepeatedLinesAreNotWritten",
+                1000000,
+                {{1024, 0, Drawn("  0", 0)},
+                 {1024, 0, ""},
+                 {1024, 0, ""},
+                 {1024, 0, ""},
+                 {1024, 0, ""},
+                 {1024, 0, ""},
+                 {1024, 0, ""},
+                 {1024, 0, ""},
+                 {1024, 0, ""},
+                 {1024, 0, Drawn("  1", 0)}},
+                Ending::complete},
+        // A new estimate alone is drawn at once; an unchanged one is not drawn again.
+        RunCase{"ChangeOfTimeTextAloneIsDrawn",
+                1000000,
+                {{1024, 0, Drawn("  0", 0)},
+                 {1024, 1, Drawn("  0", 0, "   Time remaining: 08:07")},
+                 {1024, 1, ""},
+                 {1024, 2, Drawn("  0", 0, "   Time remaining: 08:06")}},
+                Ending::complete},
+        // At the end the estimate is 0 and the line has no time text; what the earlier line
+        // left stays until the closing line's blanks cover it.
+        RunCase{
+            "NoTimeTextOnceTheLengthIsReached",
+            2048,
+            {{1024, 1, Drawn(" 50", 10, "   Time remaining: 00:01")}, {1024, 2, Drawn("100", 20)}},
+            Ending::complete},
+        // 113:48 then 64:58: a blank covers the digit the shorter time text would leave.
+        RunCase{"TimeTextThatLosesADigitCoversTheOldOne",
+                1000000,
+                {{1024, 7, Drawn("  0", 0, "   Time remaining: 113:48")},
+                 {1024, 8, Drawn("  0", 0, "   Time remaining: 64:58 ")}},
+                Ending::complete},
+        RunCase{"NoLengthAnnounced", 0, {{1024, 0, ""}, {1024, 3, ""}}, Ending::complete},
+        RunCase{"NegativeLength", -5, {{1024, 0, ""}, {1024, 3, ""}}, Ending::complete},
+        RunCase{"EmptyBody", 3000, {}, Ending::complete},
+        RunCase{"FailureAfterSomeLines",
+                3000,
+                {{1024, 0, Drawn(" 34", 6)}, {1024, 0, Drawn(" 68", 13)}},
+                Ending::interrupt}),
+    [](const ::testing::TestParamInfo<RunCase>& info) { return std::string(info.param.name); });
+
+// The line ends without a line feed, so a line-buffered terminal would hold it back: each drawn
+// line, the closing line and the line feed of a failure reach the stream's target at once. A
+// memory stream shows its bytes only once flushed.
+TEST(ProgressMeter, FlushesEveryLineItWrites) {
+    MeterFixture f;
+    f.meter.Start();
+    f.meter.Update(1024, 1024, 3000);
+    EXPECT_EQ(std::string(f.buffer, f.size), Drawn(" 34", 6));
+    f.meter.Complete();
+    EXPECT_EQ(std::string(f.buffer, f.size), Drawn(" 34", 6) + closingLine);
+
+    MeterFixture failing;
+    failing.meter.Start();
+    failing.meter.Interrupt();
+    EXPECT_EQ(std::string(failing.buffer, failing.size), "\n");
+}
+
+TEST(ProgressMeter, StartForgetsTheLineAndTheEstimateOfAnEarlierRun) {
+    MeterFixture f;
+    f.meter.Start();
+    f.now += 1;
+    f.meter.Update(1024, 1024, 2048);
+    f.meter.Interrupt();
+    f.NewOutput();
+    f.meter.Start();
+    f.meter.Update(1024, 1024, 2048);
+    EXPECT_EQ(f.NewOutput(), Drawn(" 50", 10));
+}
+
+// Summed in single precision, the share of a 40 GB body stopped growing at 50 percent. Chunks are
+// sampled (every 9973rd, plus the last ones) to keep the run short; each Update is what the body
+// loop would make at that point.
+TEST(ProgressMeter, FortyGigabytesReachAFullBarExactlyAtTheEnd) {
+    constexpr std::int64_t length = 40000000000;
+    constexpr std::int64_t chunks = length / 1024;
+    MeterFixture f;
+    f.meter.Start();
+    std::vector<std::int64_t> sampled;
+    for (std::int64_t k = 1; k < chunks - 3; k += 9973) sampled.push_back(k);
+    for (std::int64_t k = chunks - 3; k <= chunks; ++k) sampled.push_back(k);
+    std::int64_t lastPercentage = -1;
+    for (const std::int64_t k : sampled) {
+        const std::int64_t bytesSoFar = k * 1024;
+        f.meter.Update(1024, bytesSoFar, length);
+        const std::int64_t exact = bytesSoFar * 100 / length;
+        const std::vector<std::int64_t> drawn = Percentages(f.NewOutput());
+        if (exact != lastPercentage) {
+            ASSERT_EQ(drawn, std::vector<std::int64_t>{exact}) << "at " << bytesSoFar;
+        } else {
+            ASSERT_TRUE(drawn.empty()) << "at " << bytesSoFar;
+        }
+        lastPercentage = exact;
+    }
+    EXPECT_EQ(lastPercentage, 100);
+    const std::vector<std::int64_t> all = Percentages(f.Output());
+    EXPECT_EQ(std::count(all.begin(), all.end(), 100), 1);
+    EXPECT_EQ(all.back(), 100);
+}
+
+// Drawing after every 1024 bytes would send a million lines for a GiB; only the changes go out.
+TEST(ProgressMeter, AGibibyteInSmallChunksDrawsAboutAHundredLines) {
+    constexpr std::int64_t length = std::int64_t{1} << 30;
+    MeterFixture f;
+    f.meter.Start();
+    for (std::int64_t bytesSoFar = 1024; bytesSoFar <= length; bytesSoFar += 1024) {
+        f.meter.Update(1024, bytesSoFar, length);
+    }
+    const std::string output = f.Output();
+    // 0 percent at the first chunk, then each of 1 to 100 once.
+    EXPECT_EQ(std::count(output.begin(), output.end(), '\r'), 101);
+    std::vector<std::int64_t> expected;
+    for (int p = 0; p <= 100; ++p) expected.push_back(p);
+    EXPECT_EQ(Percentages(output), expected);
+}
+
+// --- The pure parts: figures, estimate and text ---
+
+struct FiguresCase {
+    std::int64_t bytesSoFar;
+    std::int64_t contentLength;
+    std::int64_t percentage;
+    int filledCells;
+};
+
+class Figures : public ::testing::TestWithParam<FiguresCase> {};
+
+TEST_P(Figures, AreTheTruncatedShare) {
+    const FiguresCase& c = GetParam();
+    const ProgressFigures figures = ProgressFiguresFor(c.bytesSoFar, c.contentLength, 7);
+    EXPECT_EQ(figures.percentage, c.percentage);
+    EXPECT_EQ(figures.filledCells, c.filledCells);
+    EXPECT_EQ(figures.secondsLeft, 7);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, Figures,
+    ::testing::Values(FiguresCase{1024, 3000, 34, 6}, FiguresCase{3072, 3090, 99, 19},
+                      FiguresCase{3090, 3090, 100, 20}, FiguresCase{1024, 500, 204, 20},
+                      FiguresCase{1, 1000000, 0, 0},
+                      // One byte short of a length whose share a float cannot tell from 1.
+                      FiguresCase{39999999999, 40000000000, 99, 19},
+                      FiguresCase{20000000000, 40000000000, 50, 10},
+                      FiguresCase{999999999999999, 1000000000000000, 99, 19},
+                      FiguresCase{40000000000, 1, 4000000000000, 20}));
+
+// 0.29 times 100 is 28.999... in double: a share that is a whole percentage must show it.
+TEST(ProgressFigures, WholePercentagesAndCellsAreNotTruncatedOneShort) {
+    for (std::int64_t b = 0; b <= 100; ++b) {
+        EXPECT_EQ(ProgressFiguresFor(b, 100, 0).percentage, b);
+        EXPECT_EQ(ProgressFiguresFor(b * 1024, 102400, 0).percentage, b);
+        EXPECT_EQ(ProgressFiguresFor(b * 1024, 102400, 0).filledCells, b / 5);
+    }
+    for (std::int64_t b = 0; b <= 20; ++b) {
+        EXPECT_EQ(ProgressFiguresFor(b, 20, 0).filledCells, b);
+    }
+}
+
+TEST(ProgressEstimate, IsTheRemainingBytesAtTheRateSoFar) {
+    EXPECT_EQ(EstimateSecondsLeft(10240, 100000, 2), 17);
+    EXPECT_EQ(EstimateSecondsLeft(1024, 2000000000, 1), 1953124);
+    EXPECT_EQ(EstimateSecondsLeft(3000, 3000, 5), 0);
+    EXPECT_EQ(EstimateSecondsLeft(4000, 3000, 10), -2);
+    // Beyond 32 bits: one byte in an hour of a length near the 64-bit end.
+    EXPECT_EQ(EstimateSecondsLeft(1, 4000000000000, 3600), 14399999999996400);
+    EXPECT_EQ(EstimateSecondsLeft(1, INT64_MAX, INT64_MAX), INT64_MAX);
+}
+
+TEST(ProgressLineText, FormatsPercentageBarAndTimeText) {
+    EXPECT_EQ(ProgressLineText({5, 1, 0}), "\r  5% [>...................]");
+    EXPECT_EQ(ProgressLineText({100, 20, 0}), "\r100% [>>>>>>>>>>>>>>>>>>>>]");
+    EXPECT_EQ(ProgressLineText({1000, 20, -3}), "\r1000% [>>>>>>>>>>>>>>>>>>>>]");
+    EXPECT_EQ(ProgressLineText({42, 8, 59}),
+              "\r 42% [>>>>>>>>............]   Time remaining: 00:59");
+    EXPECT_EQ(ProgressLineText({42, 8, 60}),
+              "\r 42% [>>>>>>>>............]   Time remaining: 01:00");
+    EXPECT_EQ(ProgressLineText({0, 0, 14399999999996400}),
+              "\r  0% [....................]   Time remaining: 239999999999940:00");
+}
+
+TEST(ProgressLineText, BlanksCoverWhatAWiderEarlierLineLeftOnlyBehindATimeText) {
+    EXPECT_EQ(ProgressLineText({42, 8, 5999}, 52),
+              "\r 42% [>>>>>>>>............]   Time remaining: 99:59 ");
+    EXPECT_EQ(ProgressLineText({42, 8, 5999}, 10),
+              "\r 42% [>>>>>>>>............]   Time remaining: 99:59");
+    EXPECT_EQ(ProgressLineText({100, 20, 0}, 52), "\r100% [>>>>>>>>>>>>>>>>>>>>]");
+}
+
+TEST(ProgressLineText, ClosingLineIsSixtyOneCharactersAndALineFeed) {
+    EXPECT_EQ(ClosingLineText(), closingLine);
+    EXPECT_EQ(ClosingLineText().size(), 1 + 61 + 1);
+}
+
+}  // namespace
+}  // namespace korrin
