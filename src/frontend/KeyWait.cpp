@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <cstddef>
+#include <cstdio>
 #include <string>
 
 namespace korrin {
@@ -183,17 +184,23 @@ bool KeyPressComplete(std::string_view bytes) {
     return KeyPressComplete(bytes.substr(1));
 }
 
-void WaitForKeyPress() {
+void WaitForKeyPress(std::string_view prompt) {
+    const auto showPrompt = [prompt] {
+        std::fwrite(prompt.data(), 1, prompt.size(), stdout);
+        std::fflush(stdout);
+    };
     const Terminal terminal;
-    if (terminal.Fd() < 0) return;
-    if (::tcgetattr(terminal.Fd(), &settingsBefore) != 0) return;
+    if (terminal.Fd() < 0 || ::tcgetattr(terminal.Fd(), &settingsBefore) != 0) {
+        showPrompt();
+        return;
+    }
     waitingTerminal = terminal.Fd();
     // The handlers come before the switch to key mode and go after the switch back, so that no
     // signal can end the process while the terminal is in key mode.
     const SignalHandlers handlers;
     const KeyMode keyMode(terminal.Fd());
-    if (!keyMode.Active()) return;
-    ReadKeyPress(terminal.Fd());
+    showPrompt();
+    if (keyMode.Active()) ReadKeyPress(terminal.Fd());
 }
 
 }  // namespace korrin

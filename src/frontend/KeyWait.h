@@ -4,13 +4,16 @@
 
 namespace korrin {
 
-// Waits for one key press on the controlling terminal (/dev/tty, never standard input), read in
-// non-canonical mode without echo. A key that sends several bytes (an arrow or function key's
+// Writes prompt to standard output and waits for one key press on the controlling terminal
+// (/dev/tty, never standard input), read in non-canonical mode without echo. The prompt goes out
+// only once the terminal is in that mode, so that a key pressed as soon as the prompt shows is
+// never echoed. A key that sends several bytes (an arrow or function key's
 // escape sequence, a multibyte character) is one key press, and all of its bytes are consumed,
 // so that none reaches the shell afterwards. The terminal's settings are restored on every way
-// out, also when SIGINT, SIGTERM, SIGHUP or SIGQUIT ends the process during the wait. Returns at
-// once when the process has no controlling terminal, or when the terminal cannot be switched.
-void WaitForKeyPress();
+// out, also when SIGINT, SIGTERM, SIGHUP or SIGQUIT ends the process during the wait. Returns
+// right after the prompt when the process has no controlling terminal, or when the terminal
+// cannot be switched.
+void WaitForKeyPress(std::string_view prompt);
 
 // Whether bytes, read from the terminal in the order they came, make up a whole key press, so
 // that no further byte belongs to it:
