@@ -15,7 +15,8 @@ void WaitForKey() {
 
 void ShowUsage(std::string name, std::string version) {
     const char* format = messages::usageScreen;
-    const int length = std::snprintf(nullptr, 0, format, name.c_str(), version.c_str(), name.c_str());
+    const int length =
+        std::snprintf(nullptr, 0, format, name.c_str(), version.c_str(), name.c_str());
     std::string screen(static_cast<std::size_t>(length > 0 ? length : 0), '\0');
     std::snprintf(screen.data(), screen.size() + 1, format, name.c_str(), version.c_str(),
                   name.c_str());

@@ -114,7 +114,7 @@ public:
     SignalHandlers& operator=(const SignalHandlers&) = delete;
 
 private:
-    struct sigaction before[std::size(endingSignals)] {};
+    struct sigaction before[std::size(endingSignals)]{};
     bool installed[std::size(endingSignals)] = {};
 };
 

@@ -2,11 +2,10 @@
 // without an output file. The program runs without a controlling terminal, so every pause
 // returns at once after its prompt.
 
+#include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <ostream>
 #include <string>

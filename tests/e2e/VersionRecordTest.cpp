@@ -1,7 +1,6 @@
 // The version record carried in the built executable.
 
 #include <elf.h>
-
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -15,14 +14,16 @@ namespace {
 template <typename T>
 T At(const std::string& image, std::size_t offset) {
     T value{};
-    if (offset + sizeof value <= image.size()) std::memcpy(&value, image.data() + offset, sizeof value);
+    if (offset + sizeof value <= image.size())
+        std::memcpy(&value, image.data() + offset, sizeof value);
     return value;
 }
 
 // The contents of the named section of a 64-bit ELF image, and its type; empty when absent.
 std::string Section(const std::string& image, const std::string& name, std::uint32_t& type) {
     const auto header = At<Elf64_Ehdr>(image, 0);
-    const auto names = At<Elf64_Shdr>(image, header.e_shoff + header.e_shstrndx * sizeof(Elf64_Shdr));
+    const auto names =
+        At<Elf64_Shdr>(image, header.e_shoff + header.e_shstrndx * sizeof(Elf64_Shdr));
     for (unsigned i = 0; i < header.e_shnum; ++i) {
         const auto section = At<Elf64_Shdr>(image, header.e_shoff + i * sizeof(Elf64_Shdr));
         if (names.sh_offset + section.sh_name >= image.size()) continue;
@@ -35,10 +36,14 @@ std::string Section(const std::string& image, const std::string& name, std::uint
 
 // NUL-terminated key=value texts, the last one with its NUL.
 constexpr char expectedRecord[] =
-    "FileDescription=Web file downloader." "\0"
-    "FileVersion=1.4.0.0" "\0"
-    "ProductVersion=1.4.0.0" "\0"
-    "InternalName=korrin" "\0"
+    "FileDescription=Web file downloader."
+    "\0"
+    "FileVersion=1.4.0.0"
+    "\0"
+    "ProductVersion=1.4.0.0"
+    "\0"
+    "InternalName=korrin"
+    "\0"
     "ProductName=korrin";
 
 TEST(VersionRecord, ExecutableCarriesANoteWithDescriptionVersionAndName) {

@@ -29,17 +29,15 @@ TEST_P(KeyPressBytes, CompleteExactlyAtTheLastByte) {
 
 INSTANTIATE_TEST_SUITE_P(
     Keys, KeyPressBytes,
-    ::testing::Values(KeyBytesCase{"Letter", "q"}, KeyBytesCase{"Enter", "\n"},
-                      KeyBytesCase{"CtrlD", "\x04"}, KeyBytesCase{"Latin1Copyright", "\xA9"},
-                      KeyBytesCase{"Utf8TwoBytes", "\xC3\xA9"},
-                      KeyBytesCase{"Utf8ThreeBytes", "\xE2\x82\xAC"},
-                      KeyBytesCase{"Utf8FourBytes", "\xF0\x9F\x98\x80"},
-                      KeyBytesCase{"ArrowUp", "\x1b[A"}, KeyBytesCase{"ArrowUpSs3", "\x1bOA"},
-                      KeyBytesCase{"Home", "\x1b[1~"}, KeyBytesCase{"F12", "\x1b[24~"},
-                      KeyBytesCase{"CtrlShiftRight", "\x1b[1;6C"},
-                      KeyBytesCase{"LinuxConsoleF1", "\x1b[[A"}, KeyBytesCase{"AltX", "\x1bx"},
-                      KeyBytesCase{"AltArrow", "\x1b\x1b[A"},
-                      KeyBytesCase{"AltUtf8", "\x1b\xC3\xA9"}),
+    ::testing::Values(
+        KeyBytesCase{"Letter", "q"}, KeyBytesCase{"Enter", "\n"}, KeyBytesCase{"CtrlD", "\x04"},
+        KeyBytesCase{"Latin1Copyright", "\xA9"}, KeyBytesCase{"Utf8TwoBytes", "\xC3\xA9"},
+        KeyBytesCase{"Utf8ThreeBytes", "\xE2\x82\xAC"},
+        KeyBytesCase{"Utf8FourBytes", "\xF0\x9F\x98\x80"}, KeyBytesCase{"ArrowUp", "\x1b[A"},
+        KeyBytesCase{"ArrowUpSs3", "\x1bOA"}, KeyBytesCase{"Home", "\x1b[1~"},
+        KeyBytesCase{"F12", "\x1b[24~"}, KeyBytesCase{"CtrlShiftRight", "\x1b[1;6C"},
+        KeyBytesCase{"LinuxConsoleF1", "\x1b[[A"}, KeyBytesCase{"AltX", "\x1bx"},
+        KeyBytesCase{"AltArrow", "\x1b\x1b[A"}, KeyBytesCase{"AltUtf8", "\x1b\xC3\xA9"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(KeyPressComplete, LoneEscapeAndEmptyWaitForMore) {

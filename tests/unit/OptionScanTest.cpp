@@ -1,10 +1,10 @@
-#include "frontend/OptionScan.h"
-
 #include <gtest/gtest.h>
 
 #include <ostream>
 #include <string>
 #include <vector>
+
+#include "frontend/OptionScan.h"
 
 namespace korrin {
 namespace {
@@ -68,18 +68,23 @@ INSTANTIATE_TEST_SUITE_P(
     Table, OptionScanCases,
     ::testing::Values(
         ScanCase{"Nothing", {}, Set("", "", "", false)},
-        ScanCase{"AllFour", {"-u", "ann", "-p", "s3cret", "-o", "out.txt", "-h"},
+        ScanCase{"AllFour",
+                 {"-u", "ann", "-p", "s3cret", "-o", "out.txt", "-h"},
                  Set("ann", "s3cret", "out.txt", true)},
-        ScanCase{"CapitalWordsValuesKeepTheirCase", {"-U", "Name", "-P", "PW", "-O", "OUT.TXT", "-H"},
+        ScanCase{"CapitalWordsValuesKeepTheirCase",
+                 {"-U", "Name", "-P", "PW", "-O", "OUT.TXT", "-H"},
                  Set("Name", "PW", "OUT.TXT", true)},
         ScanCase{"ValueIsTheNextArgumentWhateverItIs", {"-u", "-p", "x"}, Set("-p", "", "", false)},
         ScanCase{"OutputNamedDashH", {"-o", "-h"}, Set("", "", "-h", false)},
         ScanCase{"EmptyValue", {"-o", ""}, Set("", "", "", false)},
-        ScanCase{"EmptyValueReplacesAnEarlierOne", {"-o", "a.txt", "-o", ""}, Set("", "", "", false)},
-        ScanCase{"LastOneWins", {"-o", "a.txt", "-O", "b.txt", "-u", "x", "-u", "y"},
+        ScanCase{
+            "EmptyValueReplacesAnEarlierOne", {"-o", "a.txt", "-o", ""}, Set("", "", "", false)},
+        ScanCase{"LastOneWins",
+                 {"-o", "a.txt", "-O", "b.txt", "-u", "x", "-u", "y"},
                  Set("y", "", "b.txt", false)},
         ScanCase{"WordWithoutValueLastIsIgnored", {"-u"}, Set("", "", "", false)},
-        ScanCase{"WordWithoutValueKeepsTheEarlierValue", {"-o", "a.txt", "-o"},
+        ScanCase{"WordWithoutValueKeepsTheEarlierValue",
+                 {"-o", "a.txt", "-o"},
                  Set("", "", "a.txt", false)},
         ScanCase{"HeadersTakeNoValue", {"-h", "x", "-H"}, Set("", "", "", true)},
         ScanCase{"UnknownWordsAreSkipped",
