@@ -9,15 +9,19 @@
 namespace korrin {
 
 void WaitForKey() {
-    std::fputs(messages::pressAnyKey, stdout);
     std::fflush(stdout);
-    WaitForKeyPress();
+    WaitForKeyPress(messages::pressAnyKey);
 }
 
 void ShowUsage(std::string name, std::string version) {
-    std::printf(messages::usageScreen, name.c_str(), version.c_str(), name.c_str());
-    std::fflush(stdout);
-    WaitForKeyPress();
+    const char* format = messages::usageScreen;
+    const int length =
+        std::snprintf(nullptr, 0, format, name.c_str(), version.c_str(), name.c_str());
+    std::string screen(static_cast<std::size_t>(length > 0 ? length : 0), '\0');
+    std::snprintf(screen.data(), screen.size() + 1, format, name.c_str(), version.c_str(),
+                  name.c_str());
+    // The screen ends with the prompt: it goes out once the terminal waits for the key.
+    WaitForKeyPress(screen);
     std::exit(1);
 }
 
