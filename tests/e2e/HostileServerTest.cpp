@@ -1,0 +1,248 @@
+// Hostile and broken answers, each produced on purpose by a scripted server on loopback, against
+// the real binary. Every case runs twice: with -o (the file must be absent, or hold exactly the
+// bytes that were received) and with the body on standard output (which must then hold exactly
+// those bytes and nothing of a failed or non-200 answer).
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "support/Process.h"
+#include "support/ScriptedServer.h"
+#include "transfer/DownloadFile.h"
+
+namespace korrin::test {
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr const char* failureText = "Error retrieving file: ";
+constexpr const char* successText = "File retrieved ok.\n";
+
+// What a run must end with.
+enum class Verdict {
+    success,  // status 0, "File retrieved ok."
+    failure,  // status 1, "Error retrieving file: ..."
+    status,   // status 1, "Error <status> retrieving file: ..." for an answer other than 200
+};
+
+struct HostileCase {
+    const char* name;
+    std::string reply;                 // the bytes the server sends to every request
+    Verdict verdict;
+    std::optional<std::string> stored;  // the output's bytes; nothing: no file, empty stdout
+};
+
+std::string ManyHeaderLines(std::size_t count) {
+    std::string lines;
+    for (std::size_t i = 0; i < count; ++i) lines += "X-" + std::to_string(i) + ": v\r\n";
+    return lines;
+}
+
+// Bytes that begin like a gzip stream; nothing may decode them.
+const std::string gzipBytes("\x1f\x8b\x08\x00\x00\x00\x00\x00\x00\x03\xcb\x48\xcd\xc9\xc9\x07\x00", 17);
+
+std::vector<HostileCase> HostileCases() {
+    return {
+        {"GarbageStatusLine", "GARBAGE\x01\x02 nonsense\r\n\r\nbody bytes", Verdict::failure, {}},
+        {"Http09Answer", "just a body, no status line and no headers\n", Verdict::failure, {}},
+        {"HeaderLineOver100KB",
+         "HTTP/1.1 200 OK\r\nX-Long: " + std::string(100 * 1024 + 16, 'a') +
+             "\r\nContent-Length: 4\r\n\r\nbody",
+         Verdict::failure, {}},
+        {"TenThousandHeaderLines", HttpReply(200, "body after many lines", ManyHeaderLines(10000)),
+         Verdict::success, "body after many lines"},
+        {"NegativeContentLength", HttpReply(200, "hello", "Content-Length: -5\r\n"),
+         Verdict::failure, {}},
+        {"LettersContentLength", HttpReply(200, "hello", "Content-Length: abc\r\n"),
+         Verdict::failure, {}},
+        {"TwentyDigitContentLength",
+         HttpReply(200, "hello", "Content-Length: 12345678901234567890\r\n"), Verdict::failure, {}},
+        {"TwoDifferentContentLengths",
+         HttpReply(200, "hello", "Content-Length: 5\r\nContent-Length: 6\r\n"), Verdict::failure, {}},
+        {"MoreBytesThanAnnounced", "HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nhelloEXTRA BYTES",
+         Verdict::success, "hello"},
+        {"ChunkedBody",
+         "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n"
+         "5\r\nhello\r\n6\r\n world\r\n0\r\n\r\n",
+         Verdict::success, "hello world"},
+        {"GzipContentEncodingStoredAsSent",
+         HttpReply(200, gzipBytes, "Content-Encoding: gzip\r\n"), Verdict::success, gzipBytes},
+        {"RedirectLoop", HttpReply(302, "REDIRECT BODY", "Location: /loop\r\n"), Verdict::failure, {}},
+        {"RedirectToFileScheme", HttpReply(302, "REDIRECT BODY", "Location: file:///etc/passwd\r\n"),
+         Verdict::failure, {}},
+        {"RedirectToFtpScheme",
+         HttpReply(302, "REDIRECT BODY", "Location: ftp://127.0.0.1:1/file\r\n"), Verdict::failure, {}},
+        {"NotFoundWithABody", HttpReply(404, "NOT FOUND PAGE"), Verdict::status, {}},
+        {"ServerErrorWithABody", HttpReply(500, "SERVER ERROR PAGE"), Verdict::status, {}},
+        {"AsksForCredentialsNoneGiven", HttpReply(401, "AUTH PAGE", "WWW-Authenticate: Basic\r\n"),
+         Verdict::status, {}},
+        {"StopsMidBody", "HTTP/1.1 200 OK\r\nContent-Length: 1000\r\n\r\nthe first bytes",
+         Verdict::failure, "the first bytes"},
+    };
+}
+
+// Runs korrin against url in both output modes and checks the outcome.
+void ExpectOutcome(const std::string& url, Verdict verdict, const std::optional<std::string>& stored,
+                   const std::vector<std::string>& extraArguments = {}) {
+    ProcessOptions options;
+    options.timeout = 60s;
+
+    TempDir folder;
+    const std::string path = folder.File("out.bin");
+    std::vector<std::string> arguments = {url, "-o", path};
+    arguments.insert(arguments.end(), extraArguments.begin(), extraArguments.end());
+    const ProcessResult toFile = RunKorrinBinary(arguments, options);
+    EXPECT_FALSE(toFile.timedOut);
+    EXPECT_EQ(toFile.signal, 0);
+    if (verdict == Verdict::success) {
+        EXPECT_EQ(toFile.exitStatus, 0) << toFile.standardOutput;
+        EXPECT_NE(toFile.standardOutput.find(successText), std::string::npos) << toFile.standardOutput;
+    } else if (verdict == Verdict::failure) {
+        EXPECT_EQ(toFile.exitStatus, 1) << toFile.standardOutput;
+        EXPECT_NE(toFile.standardOutput.find(failureText), std::string::npos) << toFile.standardOutput;
+    } else {
+        EXPECT_EQ(toFile.exitStatus, 1) << toFile.standardOutput;
+        EXPECT_NE(toFile.standardOutput.find(" retrieving file: "), std::string::npos)
+            << toFile.standardOutput;
+        EXPECT_EQ(toFile.standardOutput.find(failureText), std::string::npos) << toFile.standardOutput;
+    }
+    EXPECT_EQ(FileExists(path), stored.has_value());
+    if (stored && FileExists(path)) {
+        EXPECT_EQ(ReadFile(path), *stored);
+    }
+
+    arguments = {url};
+    arguments.insert(arguments.end(), extraArguments.begin(), extraArguments.end());
+    const ProcessResult toStdout = RunKorrinBinary(arguments, options);
+    EXPECT_FALSE(toStdout.timedOut);
+    EXPECT_EQ(toStdout.signal, 0);
+    EXPECT_EQ(toStdout.exitStatus, verdict == Verdict::success ? 0 : 1);
+    EXPECT_EQ(toStdout.standardOutput, stored.value_or(""));
+}
+
+class HostileAnswers : public ::testing::TestWithParam<HostileCase> {};
+
+TEST_P(HostileAnswers, EndCleanlyWithTheExpectedOutcome) {
+    const HostileCase& c = GetParam();
+    ScriptedServer server(ScriptedServer::Reply(c.reply));
+    ExpectOutcome(server.Url("/file"), c.verdict, c.stored);
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, HostileAnswers, ::testing::ValuesIn(HostileCases()),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+bool HasAuthorization(const std::string& request) {
+    return request.find("\r\nAuthorization:") != std::string::npos ||
+           request.find("\r\nauthorization:") != std::string::npos;
+}
+
+const std::string askForCredentials =
+    HttpReply(401, "AUTH PAGE BODY", "WWW-Authenticate: Basic realm=\"korrin\"\r\n");
+
+TEST(Credentials, NeverOnTheWireBeforeTheServerAsks) {
+    ScriptedServer server([](const std::string& request, ScriptedConnection& connection) {
+        connection.Send(HasAuthorization(request) ? HttpReply(200, "secret body") : askForCredentials);
+    });
+    ExpectOutcome(server.Url("/private"), Verdict::success, "secret body", {"-u", "user", "-p", "pw"});
+
+    // Each run: an unauthenticated first request, then one with the Basic answer to the challenge.
+    const std::vector<std::string> requests = server.Requests();
+    ASSERT_EQ(requests.size(), 4u);
+    for (std::size_t run = 0; run < 2; ++run) {
+        EXPECT_FALSE(HasAuthorization(requests[2 * run])) << requests[2 * run];
+        EXPECT_NE(requests[2 * run + 1].find("\r\nAuthorization: Basic dXNlcjpwdw==\r\n"),
+                  std::string::npos)
+            << requests[2 * run + 1];
+    }
+}
+
+// After the first host asked for and received the credentials, it redirects to another host
+// (127.0.0.2). That host must never receive them, whether it answers or asks for them in turn.
+TEST(Credentials, NeverSentToAnotherHostAfterARedirect) {
+    for (const bool otherHostAsks : {false, true}) {
+        SCOPED_TRACE(otherHostAsks ? "other host asks for credentials" : "other host answers");
+        ScriptedServer otherHost(ScriptedServer::Reply(
+            otherHostAsks ? askForCredentials : HttpReply(200, "other host body")));
+        const std::string target = otherHost.Url("/elsewhere");
+        ScriptedServer firstHost([target](const std::string& request, ScriptedConnection& connection) {
+            connection.Send(HasAuthorization(request)
+                                ? HttpReply(302, "REDIRECT BODY", "Location: " + target + "\r\n")
+                                : askForCredentials);
+        });
+
+        ProcessOptions options;
+        options.timeout = 60s;
+        TempDir folder;
+        const std::string path = folder.File("out.bin");
+        const ProcessResult run = RunKorrinBinary(
+            {firstHost.Url("/private"), "-o", path, "-u", "user", "-p", "pw"}, options);
+        EXPECT_EQ(run.exitStatus, otherHostAsks ? 1 : 0) << run.standardOutput;
+        if (otherHostAsks) {
+            EXPECT_NE(run.standardOutput.find("Error 401 retrieving file: "), std::string::npos)
+                << run.standardOutput;
+            EXPECT_FALSE(FileExists(path));
+        } else {
+            EXPECT_EQ(ReadFile(path), "other host body");
+        }
+
+        ASSERT_GE(firstHost.Requests().size(), 2u);
+        EXPECT_TRUE(HasAuthorization(firstHost.Requests()[1]));
+        const std::vector<std::string> received = otherHost.Requests();
+        ASSERT_FALSE(received.empty()) << "the redirect was not followed";
+        for (const std::string& request : received) EXPECT_FALSE(HasAuthorization(request)) << request;
+    }
+}
+
+// The command line sets no time-outs, so a silent server is tried at the layer, with a short
+// stall time-out of the test's own.
+struct SilenceCase {
+    const char* name;
+    std::string sentBeforeSilence;
+    std::optional<std::string> stored;
+};
+
+class SilentServer : public ::testing::TestWithParam<SilenceCase> {};
+
+TEST_P(SilentServer, FailsAfterTheStallTimeoutKeepingWhatArrived) {
+    const SilenceCase& c = GetParam();
+    ScriptedServer server([&c](const std::string&, ScriptedConnection& connection) {
+        connection.Send(c.sentBeforeSilence);
+        connection.WaitForPeerClose(60s);
+    });
+    TempDir folder;
+    std::string errorText;
+    DownloadJob job;
+    job.server = "127.0.0.1";
+    job.port = server.Port();
+    job.object = "/silent";
+    job.outputPath = folder.File("out.bin");
+    job.errorText = &errorText;
+    job.agent = "korrin-test";
+    DownloadEnvironment environment;
+    environment.session.connectTimeout = 2s;
+    environment.session.stallTimeout = 1s;
+    environment.console = nullptr;
+
+    EXPECT_EQ(DownloadFile(job, environment), -1);
+    EXPECT_FALSE(errorText.empty());
+    EXPECT_EQ(FileExists(job.outputPath), c.stored.has_value());
+    if (c.stored && FileExists(job.outputPath)) {
+        EXPECT_EQ(ReadFile(job.outputPath), *c.stored);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, SilentServer,
+    ::testing::Values(SilenceCase{"NeverAnswers", "", {}},
+                      SilenceCase{"StallsInTheHeaders", "HTTP/1.1 200 OK\r\nContent-Le", {}},
+                      SilenceCase{"StallsMidBody",
+                                  "HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\nfirst part",
+                                  "first part"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
+}  // namespace korrin::test

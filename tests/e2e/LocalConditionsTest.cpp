@@ -1,0 +1,105 @@
+// Bad conditions on the user's side of a download: an output that cannot be opened or written,
+// a closed standard output, and an existing file that a failed download must leave alone.
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <string>
+
+#include "support/Process.h"
+#include "support/ScriptedServer.h"
+
+namespace korrin::test {
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr const char* openingFailure = "Error retrieving file: Error opening output file\n";
+constexpr const char* writingFailure = "Error retrieving file: Error writing output file\n";
+
+// A body larger than the file stream's buffer, so that writing fails before the file is closed
+// as well as at the close.
+std::string LargeBody() { return std::string(600 * 1024, 'x'); }
+
+struct OutputCase {
+    const char* name;
+    const char* outputPath;  // relative to a fresh folder, or absolute
+    const char* expected;
+};
+
+class UnusableOutput : public ::testing::TestWithParam<OutputCase> {};
+
+TEST_P(UnusableOutput, IsReportedWithStatus1) {
+    const OutputCase& c = GetParam();
+    ScriptedServer server(ScriptedServer::Reply(HttpReply(200, LargeBody())));
+    TempDir folder;
+    const std::string path = c.outputPath[0] == '/' ? c.outputPath : folder.File(c.outputPath);
+    ProcessOptions options;
+    options.timeout = 60s;
+    const ProcessResult run = RunKorrinBinary({server.Url("/file"), "-o", path}, options);
+    EXPECT_EQ(run.signal, 0);
+    EXPECT_EQ(run.exitStatus, 1);
+    EXPECT_NE(run.standardOutput.find(c.expected), std::string::npos) << run.standardOutput;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, UnusableOutput,
+    ::testing::Values(OutputCase{"DeviceFull", "/dev/full", writingFailure},
+                      OutputCase{"FolderThatDoesNotExist", "missing/out.bin", openingFailure},
+                      OutputCase{"PathIsAFolder", ".", openingFailure}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// Makes path unwritable for this process: permission bits for an ordinary user; for root, whom
+// permission bits do not stop, the immutable attribute where the file system has one. False when
+// neither works here.
+bool MakeReadOnly(const std::string& path) {
+    if (geteuid() != 0) return RunProcess({"/bin/chmod", "0444", path}).exitStatus == 0;
+    return RunProcess({"/usr/bin/env", "chattr", "+i", path}).exitStatus == 0;
+}
+
+TEST(ReadOnlyOutput, IsReportedAndLeftUnchanged) {
+    ScriptedServer server(ScriptedServer::Reply(HttpReply(200, "new content")));
+    TempDir folder;
+    const std::string path = folder.File("read-only.txt");
+    WriteFile(path, "old content");
+    if (!MakeReadOnly(path)) {
+        GTEST_SKIP() << "running as root on a file system without the immutable attribute: "
+                        "nothing here can make a file read-only for this process";
+    }
+    const ProcessResult run = RunKorrinBinary({server.Url("/file"), "-o", path});
+    if (geteuid() == 0) RunProcess({"/usr/bin/env", "chattr", "-i", path});
+    EXPECT_EQ(run.exitStatus, 1);
+    EXPECT_NE(run.standardOutput.find(openingFailure), std::string::npos) << run.standardOutput;
+    EXPECT_EQ(ReadFile(path), "old content");
+}
+
+TEST(ClosedStandardOutput, EndsWithStatus1AndNoSignal) {
+    ScriptedServer server(ScriptedServer::Reply(HttpReply(200, LargeBody())));
+    ProcessOptions options;
+    options.closeStandardOutput = true;
+    options.timeout = 60s;
+    const ProcessResult run = RunKorrinBinary({server.Url("/file")}, options);
+    EXPECT_FALSE(run.timedOut);
+    EXPECT_EQ(run.signal, 0) << "killed by signal " << run.signal;
+    EXPECT_EQ(run.exitStatus, 1);
+}
+
+// A failed or refused download never opens the output: a file that is there stays as it was.
+TEST(ExistingOutputFile, IsUnchangedByAnAnswerOtherThan200) {
+    for (const std::string& reply : {HttpReply(404, "NOT FOUND PAGE"),
+                                     std::string("GARBAGE STATUS\r\n\r\nbody")}) {
+        ScriptedServer server(ScriptedServer::Reply(reply));
+        TempDir folder;
+        const std::string path = folder.File("keep.txt");
+        WriteFile(path, "precious content");
+        const ProcessResult run = RunKorrinBinary({server.Url("/missing"), "-o", path});
+        EXPECT_EQ(run.exitStatus, 1);
+        EXPECT_NE(run.standardOutput.find("retrieving file: "), std::string::npos)
+            << run.standardOutput;
+        EXPECT_EQ(ReadFile(path), "precious content");
+    }
+}
+
+}  // namespace
+}  // namespace korrin::test
