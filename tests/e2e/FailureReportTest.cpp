@@ -1,0 +1,207 @@
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <functional>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "support/NginxServer.h"
+#include "support/Process.h"
+#include "support/ScriptedServer.h"
+#include "transfer/DownloadFile.h"
+
+namespace korrin::test {
+namespace {
+
+// What the console shows last after a failed download to a file: the verdict, then the pause.
+std::string VerdictAndPause(const std::string& text) {
+    return "Error retrieving file: " + text + "\n" + "\nPress any key to continue...";
+}
+
+bool EndsWith(const std::string& text, const std::string& end) {
+    return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
+}
+
+// A socket that owns its descriptor.
+class Socket {
+public:
+    explicit Socket(int fd) : fd(fd) {
+        if (fd < 0) throw std::runtime_error("socket failed");
+    }
+    ~Socket() { close(fd); }
+    Socket(const Socket&) = delete;
+    Socket& operator=(const Socket&) = delete;
+    int Fd() const { return fd; }
+
+private:
+    int fd;
+};
+
+sockaddr_in Loopback(std::uint16_t port) {
+    sockaddr_in where{};
+    where.sin_family = AF_INET;
+    where.sin_port = htons(port);
+    where.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    return where;
+}
+
+std::uint16_t PortOf(int fd) {
+    sockaddr_in where{};
+    socklen_t length = sizeof where;
+    getsockname(fd, reinterpret_cast<sockaddr*>(&where), &length);
+    return ntohs(where.sin_port);
+}
+
+// A loopback port on which nothing listens: bound once, noted, and let go.
+std::uint16_t ClosedPort() {
+    const Socket probe(socket(AF_INET, SOCK_STREAM, 0));
+    sockaddr_in where = Loopback(0);
+    if (bind(probe.Fd(), reinterpret_cast<sockaddr*>(&where), sizeof where) != 0)
+        throw std::runtime_error("bind failed");
+    return PortOf(probe.Fd());
+}
+
+std::string Url(std::uint16_t port, const std::string& path = "/file.bin") {
+    return "http://127.0.0.1:" + std::to_string(port) + path;
+}
+
+const std::string certificates = KORRIN_TEST_DATA "/tls/";
+
+NginxServer::Config TlsConfig(const std::string& name) {
+    NginxServer::Config config;
+    config.certificateFile = certificates + name + ".pem";
+    config.keyFile = certificates + name + ".key";
+    return config;
+}
+
+// The header block and the first ten of a hundred announced body bytes.
+const std::string partialReply = HttpReply(200, "0123456789", "Content-Length: 100\r\n");
+
+// Starts whatever a case needs and returns the arguments after the binary's path (the output
+// file's option is added). keeper holds the server until the run ends; environment receives
+// variables for the binary's environment.
+using SetUp = std::function<std::vector<std::string>(std::shared_ptr<void>& keeper,
+                                                     std::vector<std::string>& environment)>;
+
+struct BinaryCase {
+    const char* name;
+    SetUp setUp;
+    std::string text;         // the failure text in the verdict
+    bool outputFileExpected;  // a failure after the body began leaves the bytes so far
+};
+
+SetUp Scripted(ScriptedServer::Script script) {
+    return [script = std::move(script)](std::shared_ptr<void>& keeper, std::vector<std::string>&) {
+        auto server = std::make_shared<ScriptedServer>(script);
+        keeper = server;
+        return std::vector<std::string>{server->Url("/file.bin")};
+    };
+}
+
+class FailureReport : public testing::TestWithParam<BinaryCase> {};
+
+TEST_P(FailureReport, NamesTheFailureInTheVerdict) {
+    const BinaryCase& c = GetParam();
+    TempDir folder;
+    const std::string output = folder.File("out.bin");
+    std::shared_ptr<void> keeper;
+    ProcessOptions options;
+    std::vector<std::string> arguments = c.setUp(keeper, options.environment);
+    arguments.insert(arguments.end(), {"-o", output});
+    const ProcessResult run = RunKorrinBinary(arguments, options);
+
+    EXPECT_EQ(run.exitStatus, 1);
+    EXPECT_TRUE(EndsWith(run.standardOutput, "\n" + VerdictAndPause(c.text)))
+        << run.standardOutput;
+    EXPECT_EQ(run.standardOutput.rfind("korrin 1.4\n\nDownloading...\n", 0), 0u);
+    EXPECT_EQ(run.standardError, "");
+    EXPECT_EQ(FileExists(output), c.outputFileExpected);
+    if (c.outputFileExpected) EXPECT_EQ(ReadFile(output), "0123456789");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    RealFailures, FailureReport,
+    testing::Values(
+        BinaryCase{"RefusedPort",
+                   [](std::shared_ptr<void>&, std::vector<std::string>&) { return std::vector<std::string>{Url(ClosedPort())}; },
+                   "The connection was refused: nothing accepts connections at that address and "
+                   "port.",
+                   false},
+        BinaryCase{"UnresolvableName",
+                   [](std::shared_ptr<void>&, std::vector<std::string>&) {
+                       return std::vector<std::string>{"http://nothing.invalid/file.bin"};
+                   },
+                   "No address was found for the server name.", false},
+        BinaryCase{"EmptyReply", Scripted([](const std::string&, ScriptedConnection&) {}),
+                   "The server closed the connection without sending a response.", false},
+        BinaryCase{"ResetMidBody",
+                   Scripted([](const std::string&, ScriptedConnection& connection) {
+                       connection.Send(partialReply);
+                       connection.Abort();
+                   }),
+                   "The connection was reset before the transfer ended.", true},
+        BinaryCase{"BodyShorterThanContentLength", Scripted(ScriptedServer::Reply(partialReply)),
+                   "The connection closed before the whole file had arrived.", true},
+        BinaryCase{"GarbageInsteadOfStatusLine",
+                   Scripted(ScriptedServer::Reply("GARBAGE GARBAGE\r\n\r\nmore garbage")),
+                   "The server sent a response that is not valid HTTP.", false},
+        BinaryCase{"ContradictoryContentLengths",
+                   Scripted(ScriptedServer::Reply(
+                       HttpReply(200, "abc", "Content-Length: 3\r\nContent-Length: 4\r\n"))),
+                   "The server sent a response that is not valid HTTP.", false},
+        BinaryCase{"HeaderLineTooLong",
+                   Scripted(ScriptedServer::Reply(HttpReply(
+                       200, "ok", "X-Long: " + std::string(400 * 1024, 'a') + "\r\n"))),
+                   "The server's response headers were too large to read.", false},
+        BinaryCase{"HeaderBlockTooLarge",
+                   Scripted(ScriptedServer::Reply([] {
+                       std::string headers;
+                       for (int i = 0; i < 400; ++i)
+                           headers += "X-Many-" + std::to_string(i) + ": " +
+                                      std::string(1000, 'b') + "\r\n";
+                       return HttpReply(200, "ok", headers);
+                   }())),
+                   "The server's response headers were too large to read.", false},
+        BinaryCase{"RedirectLoop",
+                   Scripted(ScriptedServer::Reply(
+                       "HTTP/1.1 302 Found\r\nLocation: /again\r\nContent-Length: 0\r\n\r\n")),
+                   "Gave up following redirects: the server sent too many of them.", false},
+        BinaryCase{"RedirectToFile",
+                   Scripted(ScriptedServer::Reply(
+                       "HTTP/1.1 302 Found\r\nLocation: file:///etc/hostname\r\n"
+                       "Content-Length: 0\r\n\r\n")),
+                   "The server redirected the request to an address that is neither http nor "
+                   "https.",
+                   false},
+        BinaryCase{"SelfSignedCertificate",
+                   [](std::shared_ptr<void>& keeper, std::vector<std::string>&) {
+                       auto nginx = std::make_shared<NginxServer>(TlsConfig("selfsigned"));
+                       WriteFile(nginx->Root() + "/file.bin", "secret");
+                       keeper = nginx;
+                       return std::vector<std::string>{nginx->Url("/file.bin")};
+                   },
+                   "The server's certificate is not signed by a trusted authority.", false},
+        // The proxy's own words, with its control characters made harmless, are the report.
+        BinaryCase{"ProxyRefusesConnect",
+                   [](std::shared_ptr<void>& keeper, std::vector<std::string>& environment) {
+                       auto proxy = std::make_shared<ScriptedServer>(ScriptedServer::Reply(
+                           "HTTP/1.1 403 Tunnel\x1b[2J refused\r\nContent-Length: 0\r\n\r\n"));
+                       keeper = proxy;
+                       // The proxy setting is libcurl's own: its variable in the environment.
+                       environment.push_back("https_proxy=" + proxy->Url(""));
+                       return std::vector<std::string>{
+                           "https://127.0.0.1:" + std::to_string(ClosedPort()) + "/file.bin"};
+                   },
+                   "HTTP/1.1 403 Tunnel [2J refused", false}),
+    [](const testing::TestParamInfo<BinaryCase>& info) { return info.param.name; });
+
+}  // namespace
+}  // namespace korrin::test
