@@ -12,6 +12,9 @@ namespace {
 constexpr long x509CertNotYetValid = 9;
 constexpr long x509CertHasExpired = 10;
 constexpr long x509Ok = 0;
+// libcurl 7.88 stores this ("unspecified") before it checks the name itself, and reads OpenSSL's
+// verdict on the chain only after the name matched: a name that does not match leaves it.
+constexpr long x509Unspecified = 1;
 // OpenSSL's own name checks, which libcurl may leave to it.
 constexpr long x509HostnameMismatch = 62;
 constexpr long x509IpAddressMismatch = 64;
@@ -73,9 +76,10 @@ std::uint32_t InternetErrorFromCurl(const CurlFailureFacts& facts) {
             return facts.osErrno == ECONNRESET ? errorConnectionReset : errorReceiveFailed;
         case CURLE_SSL_CONNECT_ERROR: return errorTlsHandshake;
         case CURLE_PEER_FAILED_VERIFICATION:
-            // The chain checked out but the names did not match: libcurl checks the name itself,
-            // after OpenSSL has verified the chain.
-            if (facts.verifyResult == x509Ok || facts.verifyResult == x509HostnameMismatch ||
+            // No verdict on the chain (or OpenSSL's own name mismatch) means the name check
+            // failed: libcurl checks the name before it reads what OpenSSL found in the chain.
+            if (facts.verifyResult == x509Ok || facts.verifyResult == x509Unspecified ||
+                facts.verifyResult == x509HostnameMismatch ||
                 facts.verifyResult == x509IpAddressMismatch)
                 return errorCertificateWrongName;
             if (facts.verifyResult == x509CertHasExpired || facts.verifyResult == x509CertNotYetValid)

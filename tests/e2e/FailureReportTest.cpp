@@ -16,6 +16,7 @@
 #include "support/NginxServer.h"
 #include "support/Process.h"
 #include "support/ScriptedServer.h"
+#include "frontend/Messages.h"
 #include "transfer/DownloadFile.h"
 
 namespace korrin::test {
@@ -202,6 +203,117 @@ INSTANTIATE_TEST_SUITE_P(
                    },
                    "HTTP/1.1 403 Tunnel [2J refused", false}),
     [](const testing::TestParamInfo<BinaryCase>& info) { return info.param.name; });
+
+// The program trusts only the system's certificate store and keeps its time-outs long; these
+// failures need the test CA trusted or short time-outs, which only a caller inside the process
+// can set, so they are shown through DownloadFile.
+struct InProcessRun {
+    std::int32_t result;
+    std::string errorText;
+    std::string verdict;  // the front end's line for the result
+};
+
+InProcessRun Download(std::uint16_t port, bool secure, const SessionSettings& settings,
+                      const std::string& outputPath) {
+    std::string errorText = "untouched";
+    DownloadJob job;
+    job.server = "127.0.0.1";
+    job.port = port;
+    job.object = "/file.bin";
+    job.outputPath = outputPath;
+    job.errorText = &errorText;
+    job.agent = "korrin 1.4";
+    job.secure = secure;
+    const std::unique_ptr<std::FILE, int (*)(std::FILE*)> console(std::tmpfile(), &std::fclose);
+    DownloadEnvironment environment;
+    environment.session = settings;
+    environment.console = console.get();
+    const std::int32_t result = DownloadFile(job, environment);
+    char verdict[2048];
+    std::snprintf(verdict, sizeof verdict, messages::retrievalFailed, errorText.c_str());
+    return {result, errorText, verdict};
+}
+
+SessionSettings TrustingTestCa() {
+    SessionSettings settings;
+    settings.caFile = certificates + "ca.pem";
+    return settings;
+}
+
+struct CertificateCase {
+    const char* name;
+    const char* certificate;
+    std::string text;
+};
+
+class CertificateReport : public testing::TestWithParam<CertificateCase> {};
+
+TEST_P(CertificateReport, NamesWhatIsWrongWithTheCertificate) {
+    const CertificateCase& c = GetParam();
+    NginxServer nginx(TlsConfig(c.certificate));
+    WriteFile(nginx.Root() + "/file.bin", "secret");
+    TempDir folder;
+    const InProcessRun run = Download(nginx.Port(), true, TrustingTestCa(), folder.File("out"));
+    if (c.text.empty()) {
+        // The test CA is trusted, so the other cases fail for their own reason only.
+        EXPECT_EQ(run.result, 200) << run.errorText << nginx.ErrorLog();
+        EXPECT_EQ(ReadFile(folder.File("out")), "secret");
+        return;
+    }
+    EXPECT_EQ(run.result, -1);
+    EXPECT_EQ(run.errorText, c.text);
+    EXPECT_EQ(run.verdict, "Error retrieving file: " + c.text + "\n");
+    EXPECT_FALSE(FileExists(folder.File("out")));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    TestCaTrusted, CertificateReport,
+    testing::Values(
+        CertificateCase{"Valid", "valid", ""},
+        CertificateCase{"Expired", "expired",
+                        "The server's certificate has expired or is not yet valid."},
+        CertificateCase{"WrongName", "wrongname",
+                        "The server's certificate was issued for another name."},
+        CertificateCase{"SelfSigned", "selfsigned",
+                        "The server's certificate is not signed by a trusted authority."}),
+    [](const testing::TestParamInfo<CertificateCase>& info) { return info.param.name; });
+
+// A listener whose accept queue is full drops every further connection request unanswered, so
+// a connect to it never completes.
+TEST(TimeOut, ConnectThatNeverCompletes) {
+    const Socket listener(socket(AF_INET, SOCK_STREAM, 0));
+    sockaddr_in where = Loopback(0);
+    ASSERT_EQ(bind(listener.Fd(), reinterpret_cast<sockaddr*>(&where), sizeof where), 0);
+    ASSERT_EQ(listen(listener.Fd(), 0), 0);
+    const std::uint16_t port = PortOf(listener.Fd());
+    const Socket filler(socket(AF_INET, SOCK_STREAM, 0));
+    where = Loopback(port);
+    ASSERT_EQ(connect(filler.Fd(), reinterpret_cast<sockaddr*>(&where), sizeof where), 0);
+    pollfd queued{listener.Fd(), POLLIN, 0};
+    ASSERT_EQ(poll(&queued, 1, 5000), 1) << "the filler connection never reached the queue";
+
+    SessionSettings settings;
+    settings.connectTimeout = std::chrono::seconds(1);
+    TempDir folder;
+    const InProcessRun run = Download(port, false, settings, folder.File("out"));
+    EXPECT_EQ(run.result, -1);
+    EXPECT_EQ(run.errorText, "The server did not accept the connection within the time allowed.");
+    EXPECT_FALSE(FileExists(folder.File("out")));
+}
+
+TEST(TimeOut, ServerStallsMidBody) {
+    ScriptedServer server([](const std::string&, ScriptedConnection& connection) {
+        connection.Send(partialReply);
+        connection.WaitForPeerClose(std::chrono::seconds(60));
+    });
+    SessionSettings settings;
+    settings.stallTimeout = std::chrono::seconds(1);
+    TempDir folder;
+    const InProcessRun run = Download(server.Port(), false, settings, folder.File("out"));
+    EXPECT_EQ(run.result, -1);
+    EXPECT_EQ(run.errorText, "The transfer stalled: no data arrived from the server for too long.");
+    EXPECT_EQ(ReadFile(folder.File("out")), "0123456789");
+}
 
 }  // namespace
 }  // namespace korrin::test
