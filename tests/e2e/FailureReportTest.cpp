@@ -1,10 +1,9 @@
 #include <arpa/inet.h>
+#include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <cstdio>
 #include <functional>
@@ -13,10 +12,10 @@
 #include <string>
 #include <vector>
 
+#include "frontend/Messages.h"
 #include "support/NginxServer.h"
 #include "support/Process.h"
 #include "support/ScriptedServer.h"
-#include "frontend/Messages.h"
 #include "transfer/DownloadFile.h"
 
 namespace korrin::test {
@@ -28,12 +27,13 @@ std::string VerdictAndPause(const std::string& text) {
 }
 
 bool EndsWith(const std::string& text, const std::string& end) {
-    return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
+    return text.size() >= end.size() &&
+           text.compare(text.size() - end.size(), end.size(), end) == 0;
 }
 
 // A socket that owns its descriptor.
 class Socket {
-public:
+  public:
     explicit Socket(int fd) : fd(fd) {
         if (fd < 0) throw std::runtime_error("socket failed");
     }
@@ -42,7 +42,7 @@ public:
     Socket& operator=(const Socket&) = delete;
     int Fd() const { return fd; }
 
-private:
+  private:
     int fd;
 };
 
@@ -120,8 +120,7 @@ TEST_P(FailureReport, NamesTheFailureInTheVerdict) {
     const ProcessResult run = RunKorrinBinary(arguments, options);
 
     EXPECT_EQ(run.exitStatus, 1);
-    EXPECT_TRUE(EndsWith(run.standardOutput, "\n" + VerdictAndPause(c.text)))
-        << run.standardOutput;
+    EXPECT_TRUE(EndsWith(run.standardOutput, "\n" + VerdictAndPause(c.text))) << run.standardOutput;
     EXPECT_EQ(run.standardOutput.rfind("korrin 1.4\n\nDownloading...\n", 0), 0u);
     EXPECT_EQ(run.standardError, "");
     EXPECT_EQ(FileExists(output), c.outputFileExpected);
@@ -132,7 +131,9 @@ INSTANTIATE_TEST_SUITE_P(
     RealFailures, FailureReport,
     testing::Values(
         BinaryCase{"RefusedPort",
-                   [](std::shared_ptr<void>&, std::vector<std::string>&) { return std::vector<std::string>{Url(ClosedPort())}; },
+                   [](std::shared_ptr<void>&, std::vector<std::string>&) {
+                       return std::vector<std::string>{Url(ClosedPort())};
+                   },
                    "The connection was refused: nothing accepts connections at that address and "
                    "port.",
                    false},
@@ -143,8 +144,7 @@ INSTANTIATE_TEST_SUITE_P(
                    "No address was found for the server name.", false},
         BinaryCase{"EmptyReply", Scripted([](const std::string&, ScriptedConnection&) {}),
                    "The server closed the connection without sending a response.", false},
-        BinaryCase{"ResetMidBody",
-                   Scripted([](const std::string&, ScriptedConnection& connection) {
+        BinaryCase{"ResetMidBody", Scripted([](const std::string&, ScriptedConnection& connection) {
                        connection.Send(partialReply);
                        connection.Abort();
                    }),
@@ -159,11 +159,10 @@ INSTANTIATE_TEST_SUITE_P(
                        HttpReply(200, "abc", "Content-Length: 3\r\nContent-Length: 4\r\n"))),
                    "The server sent a response that is not valid HTTP.", false},
         BinaryCase{"HeaderLineTooLong",
-                   Scripted(ScriptedServer::Reply(HttpReply(
-                       200, "ok", "X-Long: " + std::string(400 * 1024, 'a') + "\r\n"))),
+                   Scripted(ScriptedServer::Reply(
+                       HttpReply(200, "ok", "X-Long: " + std::string(400 * 1024, 'a') + "\r\n"))),
                    "The server's response headers were too large to read.", false},
-        BinaryCase{"HeaderBlockTooLarge",
-                   Scripted(ScriptedServer::Reply([] {
+        BinaryCase{"HeaderBlockTooLarge", Scripted(ScriptedServer::Reply([] {
                        std::string headers;
                        for (int i = 0; i < 400; ++i)
                            headers += "X-Many-" + std::to_string(i) + ": " +
@@ -268,13 +267,13 @@ TEST_P(CertificateReport, NamesWhatIsWrongWithTheCertificate) {
 
 INSTANTIATE_TEST_SUITE_P(
     TestCaTrusted, CertificateReport,
-    testing::Values(
-        CertificateCase{"Valid", "valid", ""},
-        CertificateCase{"Expired", "expired",
-                        "The server's certificate has expired or is not yet valid."},
-        CertificateCase{"WrongName", "wrongname",
-                        "The server's certificate was issued for another name."},
-        CertificateCase{"SelfSigned", "selfsigned",
+    testing::Values(CertificateCase{"Valid", "valid", ""},
+                    CertificateCase{"Expired", "expired",
+                                    "The server's certificate has expired or is not yet valid."},
+                    CertificateCase{"WrongName", "wrongname",
+                                    "The server's certificate was issued for another name."},
+                    CertificateCase{
+                        "SelfSigned", "selfsigned",
                         "The server's certificate is not signed by a trusted authority."}),
     [](const testing::TestParamInfo<CertificateCase>& info) { return info.param.name; });
 
