@@ -1,6 +1,7 @@
 #include "webaccess/CurlErrorMap.h"
 
 #include <cerrno>
+#include <string_view>
 
 #include "webaccess/InternetErrors.h"
 
@@ -11,6 +12,15 @@ namespace {
 constexpr long x509CertNotYetValid = 9;
 constexpr long x509CertHasExpired = 10;
 constexpr long x509Ok = 0;
+// libcurl 7.88 stores this ("unspecified") before it checks the name itself, and reads OpenSSL's
+// verdict on the chain only after the name matched: a name that does not match leaves it.
+constexpr long x509Unspecified = 1;
+// OpenSSL's own name checks, which libcurl may leave to it.
+constexpr long x509HostnameMismatch = 62;
+constexpr long x509IpAddressMismatch = 64;
+
+// libcurl's error-buffer text when the response's header block as a whole outgrows its limit.
+constexpr std::string_view headersTooLargeDetail = "Too large response headers";
 
 std::uint32_t ConnectFailure(long osErrno) {
     switch (osErrno) {
@@ -25,7 +35,12 @@ std::uint32_t ConnectFailure(long osErrno) {
 
 std::uint32_t InternetErrorFromCurl(const CurlFailureFacts& facts) {
     switch (facts.code) {
-        case CURLE_OUT_OF_MEMORY: return errorOutOfMemory;
+        case CURLE_OUT_OF_MEMORY:
+            // libcurl reports one header line that outgrows its limit as running out of memory,
+            // and leaves its error buffer empty then. A real shortage while a header block is
+            // arriving is far less likely than a server that sends such a line.
+            if (facts.headerPending && facts.errorDetail.empty()) return errorHeaderTooLarge;
+            return errorOutOfMemory;
         case CURLE_URL_MALFORMAT: return errorInvalidUrl;
         case CURLE_COULDNT_RESOLVE_HOST: return errorNameNotResolved;
         case CURLE_COULDNT_RESOLVE_PROXY: return errorProxyNameNotResolved;
@@ -52,13 +67,21 @@ std::uint32_t InternetErrorFromCurl(const CurlFailureFacts& facts) {
             return facts.osErrno == ECONNRESET || facts.osErrno == EPIPE ? errorConnectionReset
                                                                         : errorSendFailed;
         case CURLE_RECV_ERROR:
+            // A proxy that answered CONNECT with a refusal: its status line is the report.
             if (facts.proxyConnectCode != 0) return errorExtended;
+            if (facts.headerPending &&
+                std::string_view(facts.errorDetail).substr(0, headersTooLargeDetail.size()) ==
+                    headersTooLargeDetail)
+                return errorHeaderTooLarge;
             return facts.osErrno == ECONNRESET ? errorConnectionReset : errorReceiveFailed;
         case CURLE_SSL_CONNECT_ERROR: return errorTlsHandshake;
         case CURLE_PEER_FAILED_VERIFICATION:
-            // The chain checked out but the names did not match: libcurl checks the name itself,
-            // after OpenSSL has verified the chain.
-            if (facts.verifyResult == x509Ok) return errorCertificateWrongName;
+            // No verdict on the chain (or OpenSSL's own name mismatch) means the name check
+            // failed: libcurl checks the name before it reads what OpenSSL found in the chain.
+            if (facts.verifyResult == x509Ok || facts.verifyResult == x509Unspecified ||
+                facts.verifyResult == x509HostnameMismatch ||
+                facts.verifyResult == x509IpAddressMismatch)
+                return errorCertificateWrongName;
             if (facts.verifyResult == x509CertHasExpired || facts.verifyResult == x509CertNotYetValid)
                 return errorCertificateExpired;
             return errorCertificateUntrusted;
@@ -74,6 +97,8 @@ std::uint32_t InternetErrorFromCurl(const CurlFailureFacts& facts) {
         case CURLE_SSL_PINNEDPUBKEYNOTMATCH:
         case CURLE_SSL_INVALIDCERTSTATUS:
             return errorCertificateUntrusted;
+        case CURLE_PROXY: return errorProxyRefused;  // a SOCKS proxy's refusal
+        case CURLE_AUTH_ERROR: return errorAuthenticationFailed;
         case CURLE_SSL_SHUTDOWN_FAILED:
         case CURLE_USE_SSL_FAILED:
             return errorTlsHandshake;

@@ -100,6 +100,7 @@ CHttpFile::CHttpFile(CHttpConnection& connection, const std::string& verb,
         // the server offers; it never sends credentials to another host after a redirect.
         set(curl_easy_setopt(h, CURLOPT_HTTPAUTH, CURLAUTH_BASIC | CURLAUTH_DIGEST));
     }
+    set(curl_easy_setopt(h, CURLOPT_ERRORBUFFER, errorDetail));
     set(curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L));
     set(curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS,
                          static_cast<long>(settings.connectTimeout.count()) * 1000L));
@@ -237,9 +238,13 @@ void CHttpFile::RaiseTransferFailure() {
         facts.proxyConnectCode = connectCode >= 200 && connectCode < 300 ? 0 : connectCode;
         curl_off_t connectTime = 0;
         curl_easy_getinfo(easy.get(), CURLINFO_CONNECT_TIME_T, &connectTime);
-        facts.connected = connectTime > 0;
+        facts.connected = connectTime > 0 || !headerBlock.RawText().empty();
+        facts.headerPending = facts.connected && !headerEnded && !bodyStarted;
+        facts.errorDetail = errorDetail;
         error = InternetErrorFromCurl(facts);
     }
+    // The extended error's text is the status line of the answer that refused: a proxy's answer
+    // to CONNECT reaches the header block like any other.
     SetLastResponseInfo(error == errorExtended ? headerBlock.StatusLine() : std::string());
     SetLastInternetError(error);
     ThrowInternetFailure(requestContext);
@@ -250,8 +255,10 @@ size_t CHttpFile::OnHeader(char* data, size_t size, size_t count, void* self) no
     const size_t length = size * count;
     // Lines after the body has begun are trailers, no part of the response's header block.
     if (file->bodyStarted) return length;
+    const std::string_view line(data, length);
+    file->headerEnded = line == "\r\n" || line == "\n";
     try {
-        if (!file->headerBlock.AddLine(std::string_view(data, length))) {
+        if (!file->headerBlock.AddLine(line)) {
             file->callbackError = errorInvalidResponse;
             return 0;
         }

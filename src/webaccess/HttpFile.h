@@ -72,6 +72,8 @@ private:
     // of the code with which libcurl then ends the transfer.
     std::uint32_t callbackError = 0;
     bool bodyStarted = false;  // the final response's body has begun to arrive
+    bool headerEnded = false;  // the empty line that ends a header block came last
+    char errorDetail[CURL_ERROR_SIZE] = {};  // libcurl's own words on a failure (ERRORBUFFER)
     bool paused = false;       // OnBody paused the transfer; resume when pending is empty
     bool done = false;
     CURLcode result = CURLE_OK;

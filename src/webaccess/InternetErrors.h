@@ -35,6 +35,8 @@ enum InternetError : std::uint32_t {
     errorSendFailed = 12023,
     errorReceiveFailed = 12024,
     errorTlsSetup = 12025,
+    errorHeaderTooLarge = 12026,
+    errorAuthenticationFailed = 12027,
     errorInternetLast = 12999,
 };
 

@@ -18,31 +18,65 @@ struct MessageEntry {
 // One line per error number; no text carries a line end of its own.
 constexpr MessageEntry layerMessages[] = {
     {errorOutOfMemory, "There was not enough memory to complete the download."},
-    {errorConnectTimeout, "The server did not accept a connection in time."},
-    {errorExtended, "The server refused the request with a message of its own."},
+    {errorConnectTimeout, "The server did not accept the connection within the time allowed."},
+    // Never shown: the server's own text takes its place in a report.
+    {errorExtended, "The server or a proxy answered with a message of its own."},
     {errorInternal, "An internal error stopped the download."},
     {errorInvalidUrl, "The address of the file is not a valid URL."},
-    {errorSchemeNotAllowed, "The server redirected the request to an address that is neither http nor https."},
-    {errorNameNotResolved, "The server name could not be found."},
-    {errorProxyNameNotResolved, "The proxy server name could not be found."},
-    {errorConnectionRefused, "The server refused the connection."},
-    {errorHostUnreachable, "The server cannot be reached from this network."},
-    {errorCannotConnect, "A connection to the server could not be made."},
-    {errorStalled, "The server stopped sending data."},
-    {errorConnectionReset, "The connection to the server was reset."},
+    {errorSchemeNotAllowed,
+     "The server redirected the request to an address that is neither http nor https."},
+    {errorNameNotResolved, "No address was found for the server name."},
+    {errorProxyNameNotResolved, "No address was found for the proxy server's name."},
+    {errorConnectionRefused,
+     "The connection was refused: nothing accepts connections at that address and port."},
+    {errorHostUnreachable, "There is no route from this computer to the server."},
+    {errorCannotConnect, "No connection to the server could be opened."},
+    {errorStalled, "The transfer stalled: no data arrived from the server for too long."},
+    {errorConnectionReset, "The connection was reset before the transfer ended."},
     {errorNoResponse, "The server closed the connection without sending a response."},
     {errorBodyTruncated, "The connection closed before the whole file had arrived."},
     {errorInvalidResponse, "The server sent a response that is not valid HTTP."},
-    {errorTooManyRedirects, "The server redirected the request too many times."},
+    {errorTooManyRedirects, "Gave up following redirects: the server sent too many of them."},
     {errorTlsHandshake, "A secure connection to the server could not be set up."},
     {errorCertificateUntrusted, "The server's certificate is not signed by a trusted authority."},
     {errorCertificateExpired, "The server's certificate has expired or is not yet valid."},
     {errorCertificateWrongName, "The server's certificate was issued for another name."},
-    {errorProxyRefused, "The proxy server refused the request."},
+    {errorProxyRefused, "The proxy server refused to pass the request on."},
     {errorSendFailed, "The request could not be sent to the server."},
     {errorReceiveFailed, "The response could not be received from the server."},
-    {errorTlsSetup, "The certificates needed for a secure connection could not be loaded."},
+    {errorTlsSetup, "The trusted certificates or secure-connection settings could not be loaded."},
+    {errorHeaderTooLarge, "The server's response headers were too large to read."},
+    {errorAuthenticationFailed,
+     "The server asked for credentials in a form that could not be answered."},
 };
+
+// The length of the well-formed UTF-8 sequence of two or more bytes that starts at text[at], or
+// 1 when none starts there.
+std::size_t Utf8SequenceLength(std::string_view text, std::size_t at) {
+    const auto lead = static_cast<unsigned char>(text[at]);
+    std::size_t length = 1;
+    unsigned char low = 0x80;
+    unsigned char high = 0xBF;
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3;
+        if (lead == 0xE0) low = 0xA0;   // no overlong forms
+        if (lead == 0xED) high = 0x9F;  // no surrogates
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4;
+        if (lead == 0xF0) low = 0x90;
+        if (lead == 0xF4) high = 0x8F;  // nothing above U+10FFFF
+    } else {
+        return 1;
+    }
+    if (at + length > text.size()) return 1;
+    for (std::size_t k = 1; k < length; ++k) {
+        const auto next = static_cast<unsigned char>(text[at + k]);
+        if (next < (k == 1 ? low : 0x80) || next > (k == 1 ? high : 0xBF)) return 1;
+    }
+    return length;
+}
 
 }  // namespace
 
@@ -71,9 +105,26 @@ bool LookUpSystemMessage(std::uint32_t errorCode, std::string& text) {
 std::string PrintableResponseText(std::string_view text) {
     std::string out;
     out.reserve(text.size());
-    for (const char c : text) {
-        const auto byte = static_cast<unsigned char>(c);
-        out.push_back(byte < 0x20 || byte == 0x7F ? ' ' : c);
+    for (std::size_t i = 0; i < text.size();) {
+        const std::size_t length = Utf8SequenceLength(text, i);
+        if (length > 1) {
+            // C1 controls written in UTF-8 (U+0080 to U+009F) act on a UTF-8 terminal.
+            const bool c1 = static_cast<unsigned char>(text[i]) == 0xC2 &&
+                            static_cast<unsigned char>(text[i + 1]) < 0xA0;
+            if (c1) {
+                out.push_back(' ');
+            } else {
+                out.append(text.substr(i, length));
+            }
+            i += length;
+            continue;
+        }
+        const auto byte = static_cast<unsigned char>(text[i]);
+        // C0 controls and DEL act on every terminal; a lone byte from 0x80 to 0x9F is a C1
+        // control on a terminal that takes 8-bit controls.
+        const bool control = byte < 0x20 || byte == 0x7F || (byte >= 0x80 && byte < 0xA0);
+        out.push_back(control ? ' ' : text[i]);
+        ++i;
     }
     const auto first = out.find_first_not_of(' ');
     if (first == std::string::npos) return {};

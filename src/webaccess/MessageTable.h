@@ -14,9 +14,11 @@ bool LookUpLayerMessage(std::uint32_t errorCode, std::string& text);
 // number the C library does not know.
 bool LookUpSystemMessage(std::uint32_t errorCode, std::string& text);
 
-// A server's text made safe for a terminal: every control byte (below 0x20, and 0x7F) becomes a
-// blank, and blanks at either end are trimmed, so a server cannot move the cursor, clear the
-// screen or set the window title of the user's terminal.
+// A server's text made safe for a terminal: every control character becomes a blank (bytes below
+// 0x20 and 0x7F; the C1 controls, U+0080 to U+009F, in UTF-8; and a byte from 0x80 to 0x9F that
+// is not part of a well-formed UTF-8 sequence), and blanks at either end are trimmed, so a server
+// cannot move the cursor, clear the screen or set the window title of the user's terminal. Other
+// bytes, UTF-8 or not, pass unchanged.
 std::string PrintableResponseText(std::string_view text);
 
 }  // namespace korrin

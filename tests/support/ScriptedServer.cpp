@@ -57,6 +57,13 @@ void ScriptedConnection::WaitForPeerClose(std::chrono::milliseconds bound) {
     }
 }
 
+void ScriptedConnection::Abort() {
+    // A close with a zero linger time discards what is unsent and resets the connection.
+    const linger reset{1, 0};
+    setsockopt(fd, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
+    aborted = true;
+}
+
 ScriptedServer::ScriptedServer(Script script, const std::string& address)
     : script(std::move(script)), address(address) {
     if (pipe(stopPipe) != 0) throw std::runtime_error("pipe failed");
@@ -101,7 +108,7 @@ void ScriptedServer::Serve() {
         ScriptedConnection connection(fd, stopPipe[0]);
         script(request, connection);
         // Half-close first, so that the client sees the end of the data rather than a reset.
-        shutdown(fd, SHUT_WR);
+        if (!connection.Aborted()) shutdown(fd, SHUT_WR);
         close(fd);
     }
 }

@@ -18,10 +18,14 @@ public:
     bool Send(const std::string& bytes);
     // Waits until the peer closes the connection, the server stops, or the bound passes.
     void WaitForPeerClose(std::chrono::milliseconds bound);
+    // Makes the end of the script reset the connection (RST) instead of closing it in order.
+    void Abort();
+    bool Aborted() const { return aborted; }
 
 private:
     int fd;
     int stopFd;
+    bool aborted = false;
 };
 
 // A TCP server on a loopback address and an ephemeral port that answers each connection with a

@@ -1,0 +1,318 @@
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <functional>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "frontend/Messages.h"
+#include "support/NginxServer.h"
+#include "support/Process.h"
+#include "support/ScriptedServer.h"
+#include "transfer/DownloadFile.h"
+
+namespace korrin::test {
+namespace {
+
+// What the console shows last after a failed download to a file: the verdict, then the pause.
+std::string VerdictAndPause(const std::string& text) {
+    return "Error retrieving file: " + text + "\n" + "\nPress any key to continue...";
+}
+
+bool EndsWith(const std::string& text, const std::string& end) {
+    return text.size() >= end.size() &&
+           text.compare(text.size() - end.size(), end.size(), end) == 0;
+}
+
+// A socket that owns its descriptor.
+class Socket {
+  public:
+    explicit Socket(int fd) : fd(fd) {
+        if (fd < 0) throw std::runtime_error("socket failed");
+    }
+    ~Socket() { close(fd); }
+    Socket(const Socket&) = delete;
+    Socket& operator=(const Socket&) = delete;
+    int Fd() const { return fd; }
+
+  private:
+    int fd;
+};
+
+sockaddr_in Loopback(std::uint16_t port) {
+    sockaddr_in where{};
+    where.sin_family = AF_INET;
+    where.sin_port = htons(port);
+    where.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    return where;
+}
+
+std::uint16_t PortOf(int fd) {
+    sockaddr_in where{};
+    socklen_t length = sizeof where;
+    getsockname(fd, reinterpret_cast<sockaddr*>(&where), &length);
+    return ntohs(where.sin_port);
+}
+
+// A loopback port on which nothing listens: bound once, noted, and let go.
+std::uint16_t ClosedPort() {
+    const Socket probe(socket(AF_INET, SOCK_STREAM, 0));
+    sockaddr_in where = Loopback(0);
+    if (bind(probe.Fd(), reinterpret_cast<sockaddr*>(&where), sizeof where) != 0)
+        throw std::runtime_error("bind failed");
+    return PortOf(probe.Fd());
+}
+
+std::string Url(std::uint16_t port, const std::string& path = "/file.bin") {
+    return "http://127.0.0.1:" + std::to_string(port) + path;
+}
+
+const std::string certificates = KORRIN_TEST_DATA "/tls/";
+
+NginxServer::Config TlsConfig(const std::string& name) {
+    NginxServer::Config config;
+    config.certificateFile = certificates + name + ".pem";
+    config.keyFile = certificates + name + ".key";
+    return config;
+}
+
+// The header block and the first ten of a hundred announced body bytes.
+const std::string partialReply = HttpReply(200, "0123456789", "Content-Length: 100\r\n");
+
+// Starts whatever a case needs and returns the arguments after the binary's path (the output
+// file's option is added). keeper holds the server until the run ends; environment receives
+// variables for the binary's environment.
+using SetUp = std::function<std::vector<std::string>(std::shared_ptr<void>& keeper,
+                                                     std::vector<std::string>& environment)>;
+
+struct BinaryCase {
+    const char* name;
+    SetUp setUp;
+    std::string text;         // the failure text in the verdict
+    bool outputFileExpected;  // a failure after the body began leaves the bytes so far
+};
+
+SetUp Scripted(ScriptedServer::Script script) {
+    return [script = std::move(script)](std::shared_ptr<void>& keeper, std::vector<std::string>&) {
+        auto server = std::make_shared<ScriptedServer>(script);
+        keeper = server;
+        return std::vector<std::string>{server->Url("/file.bin")};
+    };
+}
+
+class FailureReport : public testing::TestWithParam<BinaryCase> {};
+
+TEST_P(FailureReport, NamesTheFailureInTheVerdict) {
+    const BinaryCase& c = GetParam();
+    TempDir folder;
+    const std::string output = folder.File("out.bin");
+    std::shared_ptr<void> keeper;
+    ProcessOptions options;
+    std::vector<std::string> arguments = c.setUp(keeper, options.environment);
+    arguments.insert(arguments.end(), {"-o", output});
+    const ProcessResult run = RunKorrinBinary(arguments, options);
+
+    EXPECT_EQ(run.exitStatus, 1);
+    EXPECT_TRUE(EndsWith(run.standardOutput, "\n" + VerdictAndPause(c.text))) << run.standardOutput;
+    EXPECT_EQ(run.standardOutput.rfind("korrin 1.4\n\nDownloading...\n", 0), 0u);
+    EXPECT_EQ(run.standardError, "");
+    EXPECT_EQ(FileExists(output), c.outputFileExpected);
+    if (c.outputFileExpected) EXPECT_EQ(ReadFile(output), "0123456789");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    RealFailures, FailureReport,
+    testing::Values(
+        BinaryCase{"RefusedPort",
+                   [](std::shared_ptr<void>&, std::vector<std::string>&) {
+                       return std::vector<std::string>{Url(ClosedPort())};
+                   },
+                   "The connection was refused: nothing accepts connections at that address and "
+                   "port.",
+                   false},
+        BinaryCase{"UnresolvableName",
+                   [](std::shared_ptr<void>&, std::vector<std::string>&) {
+                       return std::vector<std::string>{"http://nothing.invalid/file.bin"};
+                   },
+                   "No address was found for the server name.", false},
+        BinaryCase{"EmptyReply", Scripted([](const std::string&, ScriptedConnection&) {}),
+                   "The server closed the connection without sending a response.", false},
+        BinaryCase{"ResetMidBody", Scripted([](const std::string&, ScriptedConnection& connection) {
+                       connection.Send(partialReply);
+                       connection.Abort();
+                   }),
+                   "The connection was reset before the transfer ended.", true},
+        BinaryCase{"BodyShorterThanContentLength", Scripted(ScriptedServer::Reply(partialReply)),
+                   "The connection closed before the whole file had arrived.", true},
+        BinaryCase{"GarbageInsteadOfStatusLine",
+                   Scripted(ScriptedServer::Reply("GARBAGE GARBAGE\r\n\r\nmore garbage")),
+                   "The server sent a response that is not valid HTTP.", false},
+        BinaryCase{"ContradictoryContentLengths",
+                   Scripted(ScriptedServer::Reply(
+                       HttpReply(200, "abc", "Content-Length: 3\r\nContent-Length: 4\r\n"))),
+                   "The server sent a response that is not valid HTTP.", false},
+        BinaryCase{"HeaderLineTooLong",
+                   Scripted(ScriptedServer::Reply(
+                       HttpReply(200, "ok", "X-Long: " + std::string(400 * 1024, 'a') + "\r\n"))),
+                   "The server's response headers were too large to read.", false},
+        BinaryCase{"HeaderBlockTooLarge", Scripted(ScriptedServer::Reply([] {
+                       std::string headers;
+                       for (int i = 0; i < 400; ++i)
+                           headers += "X-Many-" + std::to_string(i) + ": " +
+                                      std::string(1000, 'b') + "\r\n";
+                       return HttpReply(200, "ok", headers);
+                   }())),
+                   "The server's response headers were too large to read.", false},
+        BinaryCase{"RedirectLoop",
+                   Scripted(ScriptedServer::Reply(
+                       "HTTP/1.1 302 Found\r\nLocation: /again\r\nContent-Length: 0\r\n\r\n")),
+                   "Gave up following redirects: the server sent too many of them.", false},
+        BinaryCase{"RedirectToFile",
+                   Scripted(ScriptedServer::Reply(
+                       "HTTP/1.1 302 Found\r\nLocation: file:///etc/hostname\r\n"
+                       "Content-Length: 0\r\n\r\n")),
+                   "The server redirected the request to an address that is neither http nor "
+                   "https.",
+                   false},
+        BinaryCase{"SelfSignedCertificate",
+                   [](std::shared_ptr<void>& keeper, std::vector<std::string>&) {
+                       auto nginx = std::make_shared<NginxServer>(TlsConfig("selfsigned"));
+                       WriteFile(nginx->Root() + "/file.bin", "secret");
+                       keeper = nginx;
+                       return std::vector<std::string>{nginx->Url("/file.bin")};
+                   },
+                   "The server's certificate is not signed by a trusted authority.", false},
+        // The proxy's own words, with its control characters made harmless, are the report.
+        BinaryCase{"ProxyRefusesConnect",
+                   [](std::shared_ptr<void>& keeper, std::vector<std::string>& environment) {
+                       auto proxy = std::make_shared<ScriptedServer>(ScriptedServer::Reply(
+                           "HTTP/1.1 403 Tunnel\x1b[2J refused\r\nContent-Length: 0\r\n\r\n"));
+                       keeper = proxy;
+                       // The proxy setting is libcurl's own: its variable in the environment.
+                       environment.push_back("https_proxy=" + proxy->Url(""));
+                       return std::vector<std::string>{
+                           "https://127.0.0.1:" + std::to_string(ClosedPort()) + "/file.bin"};
+                   },
+                   "HTTP/1.1 403 Tunnel [2J refused", false}),
+    [](const testing::TestParamInfo<BinaryCase>& info) { return info.param.name; });
+
+// The program trusts only the system's certificate store and keeps its time-outs long; these
+// failures need the test CA trusted or short time-outs, which only a caller inside the process
+// can set, so they are shown through DownloadFile.
+struct InProcessRun {
+    std::int32_t result;
+    std::string errorText;
+    std::string verdict;  // the front end's line for the result
+};
+
+InProcessRun Download(std::uint16_t port, bool secure, const SessionSettings& settings,
+                      const std::string& outputPath) {
+    std::string errorText = "untouched";
+    DownloadJob job;
+    job.server = "127.0.0.1";
+    job.port = port;
+    job.object = "/file.bin";
+    job.outputPath = outputPath;
+    job.errorText = &errorText;
+    job.agent = "korrin 1.4";
+    job.secure = secure;
+    const std::unique_ptr<std::FILE, int (*)(std::FILE*)> console(std::tmpfile(), &std::fclose);
+    DownloadEnvironment environment;
+    environment.session = settings;
+    environment.console = console.get();
+    const std::int32_t result = DownloadFile(job, environment);
+    char verdict[2048];
+    std::snprintf(verdict, sizeof verdict, messages::retrievalFailed, errorText.c_str());
+    return {result, errorText, verdict};
+}
+
+SessionSettings TrustingTestCa() {
+    SessionSettings settings;
+    settings.caFile = certificates + "ca.pem";
+    return settings;
+}
+
+struct CertificateCase {
+    const char* name;
+    const char* certificate;
+    std::string text;
+};
+
+class CertificateReport : public testing::TestWithParam<CertificateCase> {};
+
+TEST_P(CertificateReport, NamesWhatIsWrongWithTheCertificate) {
+    const CertificateCase& c = GetParam();
+    NginxServer nginx(TlsConfig(c.certificate));
+    WriteFile(nginx.Root() + "/file.bin", "secret");
+    TempDir folder;
+    const InProcessRun run = Download(nginx.Port(), true, TrustingTestCa(), folder.File("out"));
+    if (c.text.empty()) {
+        // The test CA is trusted, so the other cases fail for their own reason only.
+        EXPECT_EQ(run.result, 200) << run.errorText << nginx.ErrorLog();
+        EXPECT_EQ(ReadFile(folder.File("out")), "secret");
+        return;
+    }
+    EXPECT_EQ(run.result, -1);
+    EXPECT_EQ(run.errorText, c.text);
+    EXPECT_EQ(run.verdict, "Error retrieving file: " + c.text + "\n");
+    EXPECT_FALSE(FileExists(folder.File("out")));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    TestCaTrusted, CertificateReport,
+    testing::Values(CertificateCase{"Valid", "valid", ""},
+                    CertificateCase{"Expired", "expired",
+                                    "The server's certificate has expired or is not yet valid."},
+                    CertificateCase{"WrongName", "wrongname",
+                                    "The server's certificate was issued for another name."},
+                    CertificateCase{
+                        "SelfSigned", "selfsigned",
+                        "The server's certificate is not signed by a trusted authority."}),
+    [](const testing::TestParamInfo<CertificateCase>& info) { return info.param.name; });
+
+// A listener whose accept queue is full drops every further connection request unanswered, so
+// a connect to it never completes.
+TEST(TimeOut, ConnectThatNeverCompletes) {
+    const Socket listener(socket(AF_INET, SOCK_STREAM, 0));
+    sockaddr_in where = Loopback(0);
+    ASSERT_EQ(bind(listener.Fd(), reinterpret_cast<sockaddr*>(&where), sizeof where), 0);
+    ASSERT_EQ(listen(listener.Fd(), 0), 0);
+    const std::uint16_t port = PortOf(listener.Fd());
+    const Socket filler(socket(AF_INET, SOCK_STREAM, 0));
+    where = Loopback(port);
+    ASSERT_EQ(connect(filler.Fd(), reinterpret_cast<sockaddr*>(&where), sizeof where), 0);
+    pollfd queued{listener.Fd(), POLLIN, 0};
+    ASSERT_EQ(poll(&queued, 1, 5000), 1) << "the filler connection never reached the queue";
+
+    SessionSettings settings;
+    settings.connectTimeout = std::chrono::seconds(1);
+    TempDir folder;
+    const InProcessRun run = Download(port, false, settings, folder.File("out"));
+    EXPECT_EQ(run.result, -1);
+    EXPECT_EQ(run.errorText, "The server did not accept the connection within the time allowed.");
+    EXPECT_FALSE(FileExists(folder.File("out")));
+}
+
+TEST(TimeOut, ServerStallsMidBody) {
+    ScriptedServer server([](const std::string&, ScriptedConnection& connection) {
+        connection.Send(partialReply);
+        connection.WaitForPeerClose(std::chrono::seconds(60));
+    });
+    SessionSettings settings;
+    settings.stallTimeout = std::chrono::seconds(1);
+    TempDir folder;
+    const InProcessRun run = Download(server.Port(), false, settings, folder.File("out"));
+    EXPECT_EQ(run.result, -1);
+    EXPECT_EQ(run.errorText, "The transfer stalled: no data arrived from the server for too long.");
+    EXPECT_EQ(ReadFile(folder.File("out")), "0123456789");
+}
+
+}  // namespace
+}  // namespace korrin::test
