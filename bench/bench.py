@@ -118,6 +118,9 @@ def main():
                         out = f"{work}/out-{tool}"
                         timing = f"{work}/time-{tool}"
                         argv = ["/usr/bin/time", "-v", "-o", timing] + commands(tool, args.korrin, url, out)
+                        # Flush the last run's file to disk first, so that no run pays for the
+                        # writeback of another's.
+                        os.sync()
                         started = time.perf_counter()
                         if mode == "pty":
                             term = run_on_pty(argv)
