@@ -87,6 +87,10 @@ CHttpFile::CHttpFile(CHttpConnection& connection, const std::string& verb,
     set(curl_easy_setopt(h, CURLOPT_REDIR_PROTOCOLS_STR, "http,https"));
     set(curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 1L));
     set(curl_easy_setopt(h, CURLOPT_MAXREDIRS, maxRedirects));
+    // One request per connection, as HTTP/1.0 has it: each redirect or authentication round
+    // opens a fresh one. Reusing the last one fails whenever a server closes after answering
+    // without saying so, and saves nothing worth that on a single download.
+    set(curl_easy_setopt(h, CURLOPT_FORBID_REUSE, 1L));
     set(curl_easy_setopt(h, CURLOPT_HTTP_VERSION,
                          http11 ? CURL_HTTP_VERSION_1_1 : CURL_HTTP_VERSION_1_0));
     if (verb != "GET") set(curl_easy_setopt(h, CURLOPT_CUSTOMREQUEST, verb.c_str()));

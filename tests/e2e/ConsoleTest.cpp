@@ -10,6 +10,7 @@
 #include <ostream>
 #include <string>
 
+#include "support/Loopback.h"
 #include "support/Process.h"
 #include "support/ScriptedServer.h"
 
@@ -79,33 +80,6 @@ INSTANTIATE_TEST_SUITE_P(
         VerdictCase{500, "Error 500 retrieving file: \n"},
         VerdictCase{403, "Error 403 retrieving file: \n"}),
     [](const auto& info) { return std::to_string(info.param.status); });
-
-// A port on 127.0.0.1 that refuses connections for as long as the object lives: bound, so that
-// nothing else takes it, but not listening.
-class RefusingPort {
-public:
-    RefusingPort() : fd(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t length = sizeof address;
-        if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-            getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-            ADD_FAILURE() << "cannot bind a loopback port";
-        }
-        port = ntohs(address.sin_port);
-    }
-    ~RefusingPort() {
-        if (fd >= 0) close(fd);
-    }
-    RefusingPort(const RefusingPort&) = delete;
-    RefusingPort& operator=(const RefusingPort&) = delete;
-    std::string Url() const { return "http://127.0.0.1:" + std::to_string(port) + "/f"; }
-
-private:
-    int fd;
-    unsigned port = 0;
-};
 
 TEST(Console, TransferFailureIsReportedWithItsTextThenPauses) {
     const RefusingPort refusing;

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "frontend/Messages.h"
+#include "support/Loopback.h"
 #include "support/NginxServer.h"
 #include "support/Process.h"
 #include "support/ScriptedServer.h"
@@ -59,15 +60,6 @@ std::uint16_t PortOf(int fd) {
     socklen_t length = sizeof where;
     getsockname(fd, reinterpret_cast<sockaddr*>(&where), &length);
     return ntohs(where.sin_port);
-}
-
-// A loopback port on which nothing listens: bound once, noted, and let go.
-std::uint16_t ClosedPort() {
-    const Socket probe(socket(AF_INET, SOCK_STREAM, 0));
-    sockaddr_in where = Loopback(0);
-    if (bind(probe.Fd(), reinterpret_cast<sockaddr*>(&where), sizeof where) != 0)
-        throw std::runtime_error("bind failed");
-    return PortOf(probe.Fd());
 }
 
 std::string Url(std::uint16_t port, const std::string& path = "/file.bin") {
@@ -124,7 +116,9 @@ TEST_P(FailureReport, NamesTheFailureInTheVerdict) {
     EXPECT_EQ(run.standardOutput.rfind("korrin 1.4\n\nDownloading...\n", 0), 0u);
     EXPECT_EQ(run.standardError, "");
     EXPECT_EQ(FileExists(output), c.outputFileExpected);
-    if (c.outputFileExpected) EXPECT_EQ(ReadFile(output), "0123456789");
+    if (c.outputFileExpected) {
+        EXPECT_EQ(ReadFile(output), "0123456789");
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -132,7 +126,8 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(
         BinaryCase{"RefusedPort",
                    [](std::shared_ptr<void>&, std::vector<std::string>&) {
-                       return std::vector<std::string>{Url(ClosedPort())};
+                       static const RefusingPort refusing;
+                       return std::vector<std::string>{Url(refusing.Port())};
                    },
                    "The connection was refused: nothing accepts connections at that address and "
                    "port.",
@@ -198,7 +193,7 @@ INSTANTIATE_TEST_SUITE_P(
                        // The proxy setting is libcurl's own: its variable in the environment.
                        environment.push_back("https_proxy=" + proxy->Url(""));
                        return std::vector<std::string>{
-                           "https://127.0.0.1:" + std::to_string(ClosedPort()) + "/file.bin"};
+                           "https://127.0.0.1:" + std::to_string(RefusingPort().Port()) + "/file.bin"};
                    },
                    "HTTP/1.1 403 Tunnel [2J refused", false}),
     [](const testing::TestParamInfo<BinaryCase>& info) { return info.param.name; });
@@ -215,13 +210,7 @@ struct InProcessRun {
 InProcessRun Download(std::uint16_t port, bool secure, const SessionSettings& settings,
                       const std::string& outputPath) {
     std::string errorText = "untouched";
-    DownloadJob job;
-    job.server = "127.0.0.1";
-    job.port = port;
-    job.object = "/file.bin";
-    job.outputPath = outputPath;
-    job.errorText = &errorText;
-    job.agent = "korrin 1.4";
+    DownloadJob job = LoopbackJob(port, "/file.bin", outputPath, errorText);
     job.secure = secure;
     const std::unique_ptr<std::FILE, int (*)(std::FILE*)> console(std::tmpfile(), &std::fclose);
     DownloadEnvironment environment;

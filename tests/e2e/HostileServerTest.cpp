@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "support/Loopback.h"
 #include "support/Process.h"
 #include "support/ScriptedServer.h"
 #include "transfer/DownloadFile.h"
@@ -215,13 +216,7 @@ TEST_P(SilentServer, FailsAfterTheStallTimeoutKeepingWhatArrived) {
     });
     TempDir folder;
     std::string errorText;
-    DownloadJob job;
-    job.server = "127.0.0.1";
-    job.port = server.Port();
-    job.object = "/silent";
-    job.outputPath = folder.File("out.bin");
-    job.errorText = &errorText;
-    job.agent = "korrin-test";
+    const DownloadJob job = LoopbackJob(server.Port(), "/silent", folder.File("out.bin"), errorText);
     DownloadEnvironment environment;
     environment.session.connectTimeout = 2s;
     environment.session.stallTimeout = 1s;

@@ -2,12 +2,9 @@
 // standard output and the output file, and the exit status.
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
+#include "support/Loopback.h"
 #include "support/NginxServer.h"
 #include "support/Process.h"
 #include "support/ScriptedServer.h"
@@ -17,19 +14,6 @@ namespace korrin::test {
 namespace {
 
 const std::string tlsData = std::string(KORRIN_TEST_DATA) + "/tls/";
-
-// A loopback port on which nothing listens: bound, then closed again.
-std::uint16_t RefusedPort() {
-    const int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in where{};
-    where.sin_family = AF_INET;
-    inet_pton(AF_INET, "127.0.0.1", &where.sin_addr);
-    bind(fd, reinterpret_cast<sockaddr*>(&where), sizeof where);
-    socklen_t length = sizeof where;
-    getsockname(fd, reinterpret_cast<sockaddr*>(&where), &length);
-    close(fd);
-    return ntohs(where.sin_port);
-}
 
 TEST(Spine, BodyOfA200AnswerReachesStandardOutputByteForByte) {
     const std::string body("line\nwindows\r\nnul\0end\xff", 23);
@@ -121,8 +105,9 @@ TEST(Spine, HeaderCommentOnStandardOutputKeepsItsBytes) {
 
 TEST(Spine, UnreachableServersGiveStatusOneAndNoOutputFile) {
     TempDir dir;
+    const RefusingPort refusing;
     const std::vector<std::string> urls = {
-        "http://127.0.0.1:" + std::to_string(RefusedPort()) + "/f",
+        refusing.Url(),
         "http://nothing-here.invalid/f",
     };
     for (const auto& url : urls) {
@@ -139,13 +124,7 @@ TEST(Spine, CloseMidBodyKeepsTheBytesSoFarAndFails) {
         "HTTP/1.1 200 OK\r\nContent-Length: 10000\r\n\r\n" + part));
     TempDir dir;
     std::string errorText = "stale";
-    DownloadJob job;
-    job.server = "127.0.0.1";
-    job.port = server.Port();
-    job.object = "/big";
-    job.outputPath = dir.File("out");
-    job.errorText = &errorText;
-    job.agent = "korrin 1.4";
+    const DownloadJob job = LoopbackJob(server.Port(), "/big", dir.File("out"), errorText);
     EXPECT_EQ(DownloadFile(job), -1);
     EXPECT_NE(errorText, "");
     EXPECT_NE(errorText, "stale");
@@ -205,13 +184,7 @@ TEST_F(NginxSpine, MissingFileIsNotFound) {
 // Downloads url in-process, trusting the test CA.
 std::int32_t DownloadTrustingTestCa(const NginxServer& server, const std::string& object,
                                     const std::string& outputPath, std::string& errorText) {
-    DownloadJob job;
-    job.server = "127.0.0.1";
-    job.port = server.Port();
-    job.object = object;
-    job.outputPath = outputPath;
-    job.errorText = &errorText;
-    job.agent = "korrin 1.4";
+    DownloadJob job = LoopbackJob(server.Port(), object, outputPath, errorText);
     job.secure = true;
     DownloadEnvironment environment;
     environment.session.caFile = tlsData + "ca.pem";
