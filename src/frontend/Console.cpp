@@ -13,6 +13,8 @@ void WaitForKey() {
     WaitForKeyPress(messages::pressAnyKey);
 }
 
+// Both texts are taken by value: the caller's are never touched, whatever this does with them.
+// NOLINTNEXTLINE(performance-unnecessary-value-param)
 void ShowUsage(std::string name, std::string version) {
     const char* format = messages::usageScreen;
     const int length =

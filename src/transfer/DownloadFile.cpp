@@ -35,6 +35,9 @@ void TakeMessageText(const CInternetException& failure, char (&buffer)[chunkSize
 
 std::int64_t WallClockSeconds() { return static_cast<std::int64_t>(std::time(nullptr)); }
 
+// The job is taken by value: the transfer works on its own copies of the texts, and shares only
+// errorText with its caller.
+// NOLINTNEXTLINE(performance-unnecessary-value-param)
 std::int32_t DownloadFile(DownloadJob job, const DownloadEnvironment& environment) {
     std::string& errorText = *job.errorText;
     char buffer[chunkSize];

@@ -6,7 +6,7 @@ namespace korrin {
 
 namespace {
 // Large enough that the file stream writes in big blocks, small enough not to matter for memory.
-constexpr std::size_t fileBufferSize = 128 * 1024;
+constexpr std::size_t fileBufferSize = std::size_t{128} * 1024;
 }  // namespace
 
 OutputSink::OutputSink(const std::string& path) {

@@ -19,7 +19,7 @@ struct SessionSettings {
     // A file of CA certificates to trust instead of the system's store; empty for the system's.
     std::string caFile;
     // libcurl's receive buffer: the most that one delivery from the socket can hold.
-    long receiveBufferSize = 128 * 1024;
+    long receiveBufferSize = 128L * 1024;
 };
 
 // One session of the HTTP client: the user-agent text and the settings shared by the connections
