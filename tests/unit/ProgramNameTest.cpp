@@ -1,0 +1,54 @@
+#include "frontend/ProgramName.h"
+
+#include <gtest/gtest.h>
+
+#include <clocale>
+#include <cstdlib>
+
+#include "support/Process.h"
+
+namespace korrin {
+namespace {
+
+TEST(ProgramName, KeepsWhatFollowsTheLastFolderSeparator) {
+    struct Case {
+        const char* argument0;
+        const char* name;
+    };
+    const Case cases[] = {
+        {"korrin", "korrin"},
+        {"/usr/local/bin/korrin", "korrin"},
+        {"./build/korrin", "korrin"},
+        {"C:\\Tools\\fetch.exe", "fetch.exe"},
+        {"C:fetch.exe", "C:fetch.exe"},
+        {"tools\\sub/fetch", "fetch"},
+        {"tools/sub\\fetch", "fetch"},
+        {"ends-with-a-backslash\\", ""},
+        {"ends-with-a-slash/", ""},
+        {"", ""},
+        {"/opt/\xC3\xA9t\xC3\xA9/k\xC3\xB6rrin", "k\xC3\xB6rrin"},
+    };
+    for (const Case& c : cases) EXPECT_EQ(ProgramNameFromArgument(c.argument0), c.name) << c.argument0;
+    EXPECT_EQ(ProgramNameFromArgument(nullptr), "");
+}
+
+// In a double-byte encoding a 0x5C byte can be the second byte of a character: that byte is no
+// backslash, and the name must not be cut there.
+TEST(ProgramName, BackslashInsideADoubleByteCharacterIsNoSeparator) {
+    test::TempDir locales;
+    const test::ProcessResult made = test::RunProcess(
+        {"/usr/bin/localedef", "-f", "GBK", "-i", "zh_CN", locales.File("zh_CN.GBK")});
+    if (made.exitStatus != 0) GTEST_SKIP() << "no GBK locale could be made: " << made.standardError;
+    setenv("LOCPATH", locales.Path().c_str(), 1);
+    ASSERT_NE(std::setlocale(LC_CTYPE, "zh_CN.GBK"), nullptr);
+    // 0x81 0x5C is one GBK character.
+    const std::string name = ProgramNameFromArgument("C:\\tools\\\x81\x5Cfetch.exe");
+    const std::string plain = ProgramNameFromArgument("C:\\tools\\fetch.exe");
+    std::setlocale(LC_CTYPE, "C");
+    unsetenv("LOCPATH");
+    EXPECT_EQ(name, "\x81\x5Cfetch.exe");
+    EXPECT_EQ(plain, "fetch.exe");
+}
+
+}  // namespace
+}  // namespace korrin
