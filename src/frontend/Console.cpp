@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "frontend/FormatText.h"
 #include "frontend/KeyWait.h"
 #include "frontend/Messages.h"
 
@@ -16,12 +17,8 @@ void WaitForKey() {
 // Both texts are taken by value: the caller's are never touched, whatever this does with them.
 // NOLINTNEXTLINE(performance-unnecessary-value-param)
 void ShowUsage(std::string name, std::string version) {
-    const char* format = messages::usageScreen;
-    const int length =
-        std::snprintf(nullptr, 0, format, name.c_str(), version.c_str(), name.c_str());
-    std::string screen(static_cast<std::size_t>(length > 0 ? length : 0), '\0');
-    std::snprintf(screen.data(), screen.size() + 1, format, name.c_str(), version.c_str(),
-                  name.c_str());
+    const std::string screen =
+        FormatText(messages::usageScreen, name.c_str(), version.c_str(), name.c_str());
     // The screen ends with the prompt: it goes out once the terminal waits for the key.
     WaitForKeyPress(screen);
     std::exit(1);

@@ -6,6 +6,7 @@
 
 #include "Version.h"
 #include "frontend/Console.h"
+#include "frontend/FormatText.h"
 #include "frontend/Messages.h"
 #include "frontend/OptionScan.h"
 #include "frontend/ProgramName.h"
@@ -15,13 +16,6 @@
 namespace korrin {
 
 namespace {
-
-std::string Format(const char* format, const std::string& first, const std::string& second) {
-    const int length = std::snprintf(nullptr, 0, format, first.c_str(), second.c_str());
-    std::string text(static_cast<std::size_t>(length > 0 ? length : 0), '\0');
-    std::snprintf(text.data(), text.size() + 1, format, first.c_str(), second.c_str());
-    return text;
-}
 
 // Prints the verdict for result and pauses after a failure. Returns the exit status.
 int ReportOutcome(std::int32_t result, std::string& errorText) {
@@ -49,7 +43,7 @@ int ReportOutcome(std::int32_t result, std::string& errorText) {
 
 int RunKorrin(int argumentCount, const char* const* arguments) {
     const std::string name = ProgramNameFromArgument(argumentCount > 0 ? arguments[0] : nullptr);
-    const std::string banner = Format(messages::bannerFormat, name, versionText);
+    const std::string banner = FormatText(messages::bannerFormat, name.c_str(), versionText);
     if (argumentCount < 2) ShowUsage(name, versionText);
 
     const char* url = arguments[1];

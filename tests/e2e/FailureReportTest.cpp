@@ -68,13 +68,6 @@ std::string Url(std::uint16_t port, const std::string& path = "/file.bin") {
 
 const std::string certificates = KORRIN_TEST_DATA "/tls/";
 
-NginxServer::Config TlsConfig(const std::string& name) {
-    NginxServer::Config config;
-    config.certificateFile = certificates + name + ".pem";
-    config.keyFile = certificates + name + ".key";
-    return config;
-}
-
 // The header block and the first ten of a hundred announced body bytes.
 const std::string partialReply = HttpReply(200, "0123456789", "Content-Length: 100\r\n");
 
@@ -178,7 +171,7 @@ INSTANTIATE_TEST_SUITE_P(
                    false},
         BinaryCase{"SelfSignedCertificate",
                    [](std::shared_ptr<void>& keeper, std::vector<std::string>&) {
-                       auto nginx = std::make_shared<NginxServer>(TlsConfig("selfsigned"));
+                       auto nginx = std::make_shared<NginxServer>(NginxServer::TlsConfig("selfsigned"));
                        WriteFile(nginx->Root() + "/file.bin", "secret");
                        keeper = nginx;
                        return std::vector<std::string>{nginx->Url("/file.bin")};
@@ -238,7 +231,7 @@ class CertificateReport : public testing::TestWithParam<CertificateCase> {};
 
 TEST_P(CertificateReport, NamesWhatIsWrongWithTheCertificate) {
     const CertificateCase& c = GetParam();
-    NginxServer nginx(TlsConfig(c.certificate));
+    NginxServer nginx(NginxServer::TlsConfig(c.certificate));
     WriteFile(nginx.Root() + "/file.bin", "secret");
     TempDir folder;
     const InProcessRun run = Download(nginx.Port(), true, TrustingTestCa(), folder.File("out"));

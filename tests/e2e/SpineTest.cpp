@@ -192,10 +192,7 @@ std::int32_t DownloadTrustingTestCa(const NginxServer& server, const std::string
 }
 
 TEST(SpineTls, HttpsIsFetchedOverVerifiedTls) {
-    NginxServer::Config config;
-    config.certificateFile = tlsData + "valid.pem";
-    config.keyFile = tlsData + "valid.key";
-    NginxServer nginx(config);
+    NginxServer nginx(NginxServer::TlsConfig("valid"));
     WriteFile(nginx.Root() + "/s.txt", "over tls\n");
     TempDir dir;
     std::string errorText;
@@ -210,10 +207,7 @@ TEST(SpineTls, HttpsIsFetchedOverVerifiedTls) {
 }
 
 TEST(SpineTls, SelfSignedCertificateIsRefused) {
-    NginxServer::Config config;
-    config.certificateFile = tlsData + "selfsigned.pem";
-    config.keyFile = tlsData + "selfsigned.key";
-    NginxServer nginx(config);
+    NginxServer nginx(NginxServer::TlsConfig("selfsigned"));
     WriteFile(nginx.Root() + "/s.txt", "never seen\n");
     const ProcessResult run = RunKorrinBinary({nginx.Url("/s.txt")});
     EXPECT_EQ(run.exitStatus, 1);

@@ -89,6 +89,14 @@ NginxServer::~NginxServer() {
     if (listenFd >= 0) close(listenFd);
 }
 
+NginxServer::Config NginxServer::TlsConfig(const std::string& certificateName) {
+    const std::string folder = std::string(KORRIN_TEST_DATA) + "/tls/";
+    Config config;
+    config.certificateFile = folder + certificateName + ".pem";
+    config.keyFile = folder + certificateName + ".key";
+    return config;
+}
+
 std::string NginxServer::Url(const std::string& path) const {
     return std::string(tls ? "https" : "http") + "://127.0.0.1:" + std::to_string(port) + path;
 }

@@ -22,6 +22,10 @@ public:
         std::string keyFile;
     };
 
+    // A configuration that serves TLS with one of the test certificates (tests/data/tls):
+    // "valid", "expired", "wrongname" or "selfsigned".
+    static Config TlsConfig(const std::string& certificateName);
+
     explicit NginxServer(const Config& config);
     ~NginxServer();
     NginxServer(const NginxServer&) = delete;
