@@ -62,7 +62,10 @@ std::uint32_t InternetErrorFromCurl(const CurlFailureFacts& facts) {
             return errorInvalidResponse;
         case CURLE_TOO_MANY_REDIRECTS: return errorTooManyRedirects;
         case CURLE_GOT_NOTHING: return errorNoResponse;
-        case CURLE_PARTIAL_FILE: return errorBodyTruncated;
+        case CURLE_PARTIAL_FILE:
+            // libcurl takes a Content-Length from a header block that then never ends, and
+            // reports its missing body; what is missing is the end of the headers.
+            return facts.headerPending ? errorHeaderIncomplete : errorBodyTruncated;
         case CURLE_SEND_ERROR:
             return facts.osErrno == ECONNRESET || facts.osErrno == EPIPE ? errorConnectionReset
                                                                         : errorSendFailed;

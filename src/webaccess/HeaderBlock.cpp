@@ -2,6 +2,7 @@
 
 #include <strings.h>
 
+#include <cstring>
 #include <limits>
 
 namespace korrin {
@@ -20,26 +21,28 @@ std::string_view WithoutLineEnd(std::string_view line) {
     return line;
 }
 
-bool IsStatusLine(std::string_view line) { return line.substr(0, 5) == "HTTP/"; }
-
-// The code of "HTTP/x.y NNN reason", or 0.
+// The code of "HTTP/x.y NNN reason", read as libcurl reads it: white space after the version's
+// blank is skipped, and a code of more than three digits or below 100 is none. 0 for none.
 int ParseStatusCode(std::string_view line) {
-    const auto blank = line.find(' ');
-    if (blank == std::string_view::npos) return 0;
+    if (line.substr(0, 5) != "HTTP/") return 0;
+    auto at = line.find(' ');
+    if (at == std::string_view::npos) return 0;
+    while (at < line.size() && std::strchr(" \t\v\f\r", line[at]) != nullptr) ++at;
     int code = 0;
     int digits = 0;
-    for (auto i = blank + 1; i < line.size() && line[i] >= '0' && line[i] <= '9' && digits < 3;
-         ++i, ++digits) {
-        code = code * 10 + (line[i] - '0');
+    for (; at < line.size() && line[at] >= '0' && line[at] <= '9'; ++at, ++digits) {
+        if (digits == 3) return 0;
+        code = code * 10 + (line[at] - '0');
     }
-    return digits == 3 ? code : 0;
+    return digits == 3 && code >= 100 ? code : 0;
 }
 
-// Splits "Name: value" into its name and trimmed value; false for a line without a colon.
+// Splits "Name: value" into its name, all that comes before the colon, and its trimmed value;
+// false for a line without a colon.
 bool SplitHeader(std::string_view line, std::string_view& name, std::string_view& value) {
     const auto colon = line.find(':');
     if (colon == std::string_view::npos) return false;
-    name = TrimBlanks(line.substr(0, colon));
+    name = line.substr(0, colon);
     value = TrimBlanks(line.substr(colon + 1));
     return true;
 }
@@ -73,13 +76,24 @@ std::optional<std::int64_t> ParseContentLength(std::string_view value) {
 
 bool HeaderBlock::AddLine(std::string_view line) {
     const std::string_view text = WithoutLineEnd(line);
-    if (IsStatusLine(text)) {
+    if (awaitingStatus) {
+        // No block begins with an empty line.
+        if (text.empty()) return true;
+        awaitingStatus = false;
+        ended = false;
         raw.clear();
         lines.clear();
         contentLength.reset();
         statusLine = text;
         statusCode = ParseStatusCode(text);
-    } else if (!text.empty()) {
+    } else if (ended || statusLine.empty()) {
+        // After the end of the block: trailers, which belong to no header block.
+        return true;
+    } else if (text.empty()) {
+        ended = true;
+        // An interim answer is followed by the next block of the same answer.
+        if (statusCode >= 100 && statusCode <= 199) awaitingStatus = true;
+    } else {
         lines.emplace_back(text);
         std::string_view name;
         std::string_view value;
@@ -104,6 +118,23 @@ std::optional<std::string> HeaderBlock::Value(std::string_view name, std::size_t
         }
     }
     return std::nullopt;
+}
+
+bool FollowUpPossible(const HeaderBlock& block, bool credentialsSet) {
+    const int status = block.StatusCode();
+    if (status >= 300 && status <= 399) {
+        // libcurl follows the first Location that is not empty.
+        for (std::size_t i = 0;; ++i) {
+            const auto location = block.Value("Location", i);
+            if (!location) return false;
+            if (!location->empty()) return true;
+        }
+    }
+    // Whether libcurl answers a challenge depends on what it offered before and on the schemes
+    // offered now; the answer it gives up on reaches the caller when its transfer ends.
+    if (status == 401) return credentialsSet;
+    // A proxy's credentials come from the proxy setting, which libcurl reads for itself.
+    return status == 407;
 }
 
 }  // namespace korrin

@@ -9,37 +9,62 @@
 namespace korrin {
 
 // The header block of the response being received, built from the header lines as they arrive.
-// A status line starts a new block, so after redirects and authentication rounds it holds the
-// final response's block. Pure: no I/O.
+// A block's first line is its status line and an empty line ends it. After an interim (1xx)
+// block the next line begins the next block of the same answer; after any other block, lines are
+// no part of a block (the trailers after a chunked body) until the layer says that a new request
+// has gone out (ExpectNewBlock). So after redirects and authentication rounds it holds the final
+// response's block, and a line that merely looks like a status line never starts one. Pure: no
+// I/O.
 class HeaderBlock {
-public:
+  public:
+    // The next line is the status line of a new block: a request has gone out, or a new
+    // connection has been opened, and the server's next line begins its answer.
+    void ExpectNewBlock() { awaitingStatus = true; }
+
     // Adds one line as received, with or without its line end. Returns false when the line makes
     // the response's framing invalid: a Content-Length that is not a decimal number that fits in
     // 63 bits, or one that differs from an earlier Content-Length of the same block.
     bool AddLine(std::string_view line);
+
+    // A block has begun and its empty line has not arrived yet.
+    bool Open() const { return !awaitingStatus && !statusLine.empty() && !ended; }
+
+    // The last block has ended, and no further block of the same answer is awaited.
+    bool Complete() const { return ended && !awaitingStatus; }
 
     // The status line and header lines in the order received, each ended by CR LF, and the empty
     // line that ends the block once it has arrived.
     const std::string& RawText() const { return raw; }
 
     // The value of the index-th header of that name (case-insensitive), with the blanks around it
-    // removed; nothing when there is no such header.
+    // removed; nothing when there is no such header. A header's name is all that comes before
+    // its colon, so "Content-Length : 3" is no Content-Length, as libcurl reads it too.
     std::optional<std::string> Value(std::string_view name, std::size_t index = 0) const;
 
-    // The status line's code, or 0 when no status line has arrived or it carries no code.
+    // The status line's code, or 0 when no status line has arrived or it carries no code that
+    // libcurl would read: "HTTP/", the version, one blank, optional further white space, then
+    // exactly three digits making 100 or more.
     int StatusCode() const { return statusCode; }
 
     // The status line, without its line end; empty before one has arrived.
     const std::string& StatusLine() const { return statusLine; }
 
-private:
+  private:
     std::string raw;
     std::string statusLine;
     int statusCode = 0;
     // Header lines of the block, without line ends, for Value().
     std::vector<std::string> lines;
     std::optional<std::string> contentLength;
+    bool awaitingStatus = true;  // the next line starts a new block
+    bool ended = false;          // the current block's empty line has arrived
 };
+
+// Whether libcurl, set up as the layer sets it up, may send another request after this complete
+// block instead of handing over its body: a redirect (3xx with a Location that is not empty),
+// which it follows; a 401 when credentials are set, or a 407 from a proxy, which it may answer.
+// Any other complete block is the final answer.
+bool FollowUpPossible(const HeaderBlock& block, bool credentialsSet);
 
 // Reads a Content-Length value by its strict rules: one or more decimal digits (a list of equal
 // values separated by commas is the same value), blanks around. Nothing when it is not such a

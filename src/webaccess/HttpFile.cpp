@@ -97,7 +97,8 @@ CHttpFile::CHttpFile(CHttpConnection& connection, const std::string& verb,
     set(curl_easy_setopt(h, CURLOPT_USERAGENT, session.Agent().c_str()));
     set(curl_easy_setopt(h, CURLOPT_HTTPHEADER, headerList.get()));
     if (referrer != nullptr) set(curl_easy_setopt(h, CURLOPT_REFERER, referrer));
-    if (!connection.UserName().empty() || !connection.Password().empty()) {
+    credentialsSet = !connection.UserName().empty() || !connection.Password().empty();
+    if (credentialsSet) {
         set(curl_easy_setopt(h, CURLOPT_USERNAME, connection.UserName().c_str()));
         set(curl_easy_setopt(h, CURLOPT_PASSWORD, connection.Password().c_str()));
         // Two schemes make libcurl wait for the server to ask, and then answer with the one that
@@ -120,6 +121,12 @@ CHttpFile::CHttpFile(CHttpConnection& connection, const std::string& verb,
     set(curl_easy_setopt(h, CURLOPT_HEADERDATA, this));
     set(curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &CHttpFile::OnBody));
     set(curl_easy_setopt(h, CURLOPT_WRITEDATA, this));
+    // A new connection, and a request sent on it, each mean that the next header line begins a
+    // new block.
+    set(curl_easy_setopt(h, CURLOPT_SOCKOPTFUNCTION, &CHttpFile::OnSocket));
+    set(curl_easy_setopt(h, CURLOPT_SOCKOPTDATA, this));
+    set(curl_easy_setopt(h, CURLOPT_PREREQFUNCTION, &CHttpFile::OnRequest));
+    set(curl_easy_setopt(h, CURLOPT_PREREQDATA, this));
     if (rc != CURLE_OK) setupError = rc == CURLE_OUT_OF_MEMORY ? errorOutOfMemory : errorInternal;
 }
 
@@ -147,7 +154,25 @@ void CHttpFile::SubmitRequest(const char* headers, std::uint32_t headersLength, 
         ThrowInternetFailure(requestContext);
     }
     Pump(false);
-    if (done && !bodyStarted && (result != CURLE_OK || callbackError != 0)) RaiseTransferFailure();
+    if (!finalHeaders && !bodyStarted) {
+        // The transfer ended before a final block was recognised as such.
+        if (result != CURLE_OK || callbackError != 0) RaiseTransferFailure();
+        // libcurl counts a cut-off header block as an answer; it is none.
+        if (!headerBlock.Complete()) RaiseAnswerFailure(errorHeaderIncomplete);
+    }
+    // The status that gates the body is the one libcurl acted on; a block that reads otherwise
+    // was not framed as libcurl framed it.
+    long responseCode = 0;
+    if (curl_easy_getinfo(easy.get(), CURLINFO_RESPONSE_CODE, &responseCode) != CURLE_OK ||
+        responseCode != headerBlock.StatusCode()) {
+        RaiseAnswerFailure(errorInvalidResponse);
+    }
+}
+
+void CHttpFile::RaiseAnswerFailure(std::uint32_t error) {
+    SetLastResponseInfo({});
+    SetLastInternetError(error);
+    ThrowInternetFailure(requestContext);
 }
 
 bool CHttpFile::QueryStatusCode(std::uint32_t& status) const {
@@ -192,7 +217,9 @@ std::uint32_t CHttpFile::ReadBody(void* buffer, std::uint32_t count) {
 }
 
 void CHttpFile::Pump(bool untilBody) {
-    const auto ready = [this, untilBody] { return untilBody ? HasPending() : bodyStarted; };
+    const auto ready = [this, untilBody] {
+        return untilBody ? HasPending() : finalHeaders || bodyStarted;
+    };
     while (!done && !ready()) {
         if (paused && !HasPending()) {
             // Resuming hands over the delivery that was held back, through OnBody, at once.
@@ -257,12 +284,12 @@ void CHttpFile::RaiseTransferFailure() {
 size_t CHttpFile::OnHeader(char* data, size_t size, size_t count, void* self) noexcept {
     auto* file = static_cast<CHttpFile*>(self);
     const size_t length = size * count;
-    // Lines after the body has begun are trailers, no part of the response's header block.
-    if (file->bodyStarted) return length;
     const std::string_view line(data, length);
     file->headerEnded = line == "\r\n" || line == "\n";
+    HeaderBlock& block = file->headerBlock;
+    const bool wasOpen = block.Open();
     try {
-        if (!file->headerBlock.AddLine(line)) {
+        if (!block.AddLine(line)) {
             file->callbackError = errorInvalidResponse;
             return 0;
         }
@@ -270,7 +297,30 @@ size_t CHttpFile::OnHeader(char* data, size_t size, size_t count, void* self) no
         file->callbackError = errorOutOfMemory;
         return 0;
     }
+    if (wasOpen && block.Complete()) {
+        if (!file->requestSent) {
+            // A proxy's answer to CONNECT: whatever follows on this connection begins anew.
+            block.ExpectNewBlock();
+        } else if (!FollowUpPossible(block, file->credentialsSet)) {
+            file->finalHeaders = true;
+        }
+    }
     return length;
+}
+
+int CHttpFile::OnSocket(void* self, curl_socket_t /*socket*/, curlsocktype /*purpose*/) noexcept {
+    auto* file = static_cast<CHttpFile*>(self);
+    file->requestSent = false;
+    file->headerBlock.ExpectNewBlock();
+    return CURL_SOCKOPT_OK;
+}
+
+int CHttpFile::OnRequest(void* self, char* /*remoteAddress*/, char* /*localAddress*/,
+                         int /*remotePort*/, int /*localPort*/) noexcept {
+    auto* file = static_cast<CHttpFile*>(self);
+    file->requestSent = true;
+    file->headerBlock.ExpectNewBlock();
+    return CURL_PREREQFUNC_OK;
 }
 
 size_t CHttpFile::OnBody(char* data, size_t size, size_t count, void* self) noexcept {

@@ -29,9 +29,13 @@ public:
     CHttpFile& operator=(const CHttpFile&) = delete;
 
     // Sends the request with the given extra header lines (CR LF separated; null for none) and
-    // returns once the final response's status line and headers have arrived, after redirects
-    // and authentication rounds. The layer sends no request body: body must be null. Raises
-    // CInternetException when no response arrives; an HTTP error status is no failure.
+    // returns as soon as the header block of the final response has ended: the first block that
+    // libcurl will not follow up with another request (no 1xx interim answer, no redirect it
+    // follows, no challenge it may answer), or else the last block when the transfer has ended.
+    // The body stays unread, whether or not any of it has arrived. The layer sends no request
+    // body: body must be null. Raises CInternetException when no complete header block arrives
+    // (including a block cut off before its empty line), and when the block's status is not the
+    // one libcurl read; an HTTP error status is no failure.
     void SubmitRequest(const char* headers, std::uint32_t headersLength, const void* body,
                        std::uint32_t bodyLength);
 
@@ -51,12 +55,18 @@ public:
 private:
     static size_t OnHeader(char* data, size_t size, size_t count, void* self) noexcept;
     static size_t OnBody(char* data, size_t size, size_t count, void* self) noexcept;
+    static int OnSocket(void* self, curl_socket_t socket, curlsocktype purpose) noexcept;
+    static int OnRequest(void* self, char* remoteAddress, char* localAddress, int remotePort,
+                         int localPort) noexcept;
 
-    // Runs the transfer until it has delivered body bytes (or, with bodyOnly false, until the
-    // final headers have arrived) or has ended.
+    // Runs the transfer until it has ended or, with untilBody, until body bytes are waiting to be
+    // read, or, without it, until the final response's header block has ended (or its body has
+    // begun, which shows the same).
     void Pump(bool untilBody);
     void CollectResult();
     [[noreturn]] void RaiseTransferFailure();
+    // Raises error for an answer that libcurl took but this layer does not.
+    [[noreturn]] void RaiseAnswerFailure(std::uint32_t error);
     bool HasPending() const { return pendingOffset < pending.size(); }
 
     CHttpConnection& connection;
@@ -73,6 +83,11 @@ private:
     std::uint32_t callbackError = 0;
     bool bodyStarted = false;  // the final response's body has begun to arrive
     bool headerEnded = false;  // the empty line that ends a header block came last
+    // A request has gone out on the current connection: a block that begins before it is a
+    // proxy's answer to CONNECT, never the final answer.
+    bool requestSent = false;
+    bool finalHeaders = false;    // the final response's header block has ended
+    bool credentialsSet = false;  // credentials are offered when the server asks for them
     char errorDetail[CURL_ERROR_SIZE] = {};  // libcurl's own words on a failure (ERRORBUFFER)
     bool paused = false;       // OnBody paused the transfer; resume when pending is empty
     bool done = false;

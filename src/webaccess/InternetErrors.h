@@ -37,6 +37,8 @@ enum InternetError : std::uint32_t {
     errorTlsSetup = 12025,
     errorHeaderTooLarge = 12026,
     errorAuthenticationFailed = 12027,
+    // The connection ended inside the response's header block, before its empty line.
+    errorHeaderIncomplete = 12028,
     errorInternetLast = 12999,
 };
 

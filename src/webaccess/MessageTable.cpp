@@ -48,6 +48,7 @@ constexpr MessageEntry layerMessages[] = {
     {errorHeaderTooLarge, "The server's response headers were too large to read."},
     {errorAuthenticationFailed,
      "The server asked for credentials in a form that could not be answered."},
+    {errorHeaderIncomplete, "The connection closed before the response headers had all arrived."},
 };
 
 // The length of the well-formed UTF-8 sequence of two or more bytes that starts at text[at], or

@@ -26,7 +26,9 @@ const std::string closingLine = "\r100% [>>>>>>>>>>>>>>>>>>>>]" + std::string(34
 // The line drawn for a body that arrived whole in one chunk.
 const std::string fullBar = "\r100% [>>>>>>>>>>>>>>>>>>>>]";
 
-std::string Failed(const std::string& text) { return "Error retrieving file: " + text + "\n" + pause; }
+std::string Failed(const std::string& text) {
+    return "Error retrieving file: " + text + "\n" + pause;
+}
 
 std::string HeaderComment(const std::string& block) {
     return "<!-- HTTP HEADERS:\n" + block + "-->\n\n";
@@ -35,16 +37,17 @@ std::string HeaderComment(const std::string& block) {
 const std::string closedEarly = "The connection closed before the whole file had arrived.";
 const std::string notValid = "The server sent a response that is not valid HTTP.";
 const std::string headersCut = "The connection closed before the response headers had all arrived.";
-const std::string notFound = "Error 404 retrieving file: File not found, please check the URL.\n" + pause;
+const std::string notFound =
+    "Error 404 retrieving file: File not found, please check the URL.\n" + pause;
 
 struct AnswerCase {
     const char* name;
     ScriptedServer::Script script;
     std::vector<std::string> extraArguments;
     int exitStatus;
-    std::string console;               // standard output with -o, after "Downloading..."
+    std::string console;              // standard output with -o, after "Downloading..."
     std::optional<std::string> file;  // the output file afterwards; nothing: left as it was
-    std::string quiet;                 // standard output without -o
+    std::string quiet;                // standard output without -o
 };
 
 ScriptedServer::Script Send(std::string bytes) { return ScriptedServer::Reply(std::move(bytes)); }
@@ -67,30 +70,58 @@ std::vector<AnswerCase> AnswerCases() {
     return {
         // The status gates the body whatever the body then does.
         {"NotFoundCutBeforeItsBody",
-         Send("HTTP/1.1 404 Not Found\r\nContent-Length: 100\r\n\r\n"), {}, 1, notFound, {}, ""},
+         Send("HTTP/1.1 404 Not Found\r\nContent-Length: 100\r\n\r\n"),
+         {},
+         1,
+         notFound,
+         {},
+         ""},
         {"NotFoundWhoseBodyNeverComes",
-         SendThenWait("HTTP/1.1 404 Not Found\r\nContent-Length: 100\r\n\r\n"), {}, 1, notFound,
-         {}, ""},
+         SendThenWait("HTTP/1.1 404 Not Found\r\nContent-Length: 100\r\n\r\n"),
+         {},
+         1,
+         notFound,
+         {},
+         ""},
         {"NotAuthorizedWhoseBodyNeverComes",
          SendThenWait("HTTP/1.1 401 Unauthorized\r\nWWW-Authenticate: Basic realm=\"r\"\r\n"
                       "Content-Length: 100\r\n\r\n"),
-         {}, 1, "Error 401 retrieving file: Bad username or password.\n" + pause, {}, ""},
+         {},
+         1,
+         "Error 401 retrieving file: Bad username or password.\n" + pause,
+         {},
+         ""},
         // A 200 opens (truncates) the file and writes the header comment before the body loop.
-        {"OkCutBeforeItsBody", Send("HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\n"), {}, 1,
-         "\n" + Failed(closedEarly), "", ""},
-        {"OkCutBeforeItsBodyWithHeaders", Send("HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\n"),
-         {"-h"}, 1, "\n" + Failed(closedEarly),
+        {"OkCutBeforeItsBody",
+         Send("HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\n"),
+         {},
+         1,
+         "\n" + Failed(closedEarly),
+         "",
+         ""},
+        {"OkCutBeforeItsBodyWithHeaders",
+         Send("HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\n"),
+         {"-h"},
+         1,
+         "\n" + Failed(closedEarly),
          HeaderComment("HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\n"),
          HeaderComment("HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\n")},
         // Only the final block goes into the header comment.
-        {"InterimAnswerThenOk", Send("HTTP/1.1 100 Continue\r\n\r\n" + okBlock + "body"), {"-h"},
-         0, fullBar + closingLine + "File retrieved ok.\n", HeaderComment(okBlock) + "body",
+        {"InterimAnswerThenOk",
+         Send("HTTP/1.1 100 Continue\r\n\r\n" + okBlock + "body"),
+         {"-h"},
+         0,
+         fullBar + closingLine + "File retrieved ok.\n",
+         HeaderComment(okBlock) + "body",
          HeaderComment(okBlock) + "body"},
         {"RedirectThenOk",
          ScriptedServer::Replies({"HTTP/1.1 302 Found\r\nLocation: /final\r\nContent-Length: 8\r\n"
                                   "\r\nelsewhere",
                                   okBlock + "body"}),
-         {"-h"}, 0, fullBar + closingLine + "File retrieved ok.\n", HeaderComment(okBlock) + "body",
+         {"-h"},
+         0,
+         fullBar + closingLine + "File retrieved ok.\n",
+         HeaderComment(okBlock) + "body",
          HeaderComment(okBlock) + "body"},
         {"ChallengeAnsweredThenOk",
          [okBlock](const std::string& request, ScriptedConnection& connection) {
@@ -99,26 +130,54 @@ std::vector<AnswerCase> AnswerCases() {
                                  : "HTTP/1.1 401 Unauthorized\r\nWWW-Authenticate: Basic "
                                    "realm=\"r\"\r\nContent-Length: 4\r\n\r\nnope");
          },
-         {"-h", "-u", "user", "-p", "pw"}, 0, fullBar + closingLine + "File retrieved ok.\n",
-         HeaderComment(okBlock) + "body", HeaderComment(okBlock) + "body"},
+         {"-h", "-u", "user", "-p", "pw"},
+         0,
+         fullBar + closingLine + "File retrieved ok.\n",
+         HeaderComment(okBlock) + "body",
+         HeaderComment(okBlock) + "body"},
         // A header block that never ends is no answer at all.
-        {"HeaderBlockCutMidLine", Send("HTTP/1.0 200 OK\r\nContent-Length: 100"), {}, 1,
-         Failed(headersCut), {}, ""},
-        {"HeaderBlockCutAfterALine", Send("HTTP/1.0 200 OK\r\nContent-Length: 100\r\n"), {}, 1,
-         Failed(headersCut), {}, ""},
-        {"NotFoundHeaderBlockCut", Send("HTTP/1.1 404 Not Found\r\nX-Page: missing\r\n"), {}, 1,
-         Failed(headersCut), {}, ""},
+        {"HeaderBlockCutMidLine",
+         Send("HTTP/1.0 200 OK\r\nContent-Length: 100"),
+         {},
+         1,
+         Failed(headersCut),
+         {},
+         ""},
+        {"HeaderBlockCutAfterALine",
+         Send("HTTP/1.0 200 OK\r\nContent-Length: 100\r\n"),
+         {},
+         1,
+         Failed(headersCut),
+         {},
+         ""},
+        {"NotFoundHeaderBlockCut",
+         Send("HTTP/1.1 404 Not Found\r\nX-Page: missing\r\n"),
+         {},
+         1,
+         Failed(headersCut),
+         {},
+         ""},
         // A line that looks like a status line inside a block is an ordinary header line.
         {"NotFoundWithAStatusLikeHeader",
          Send("HTTP/1.1 404 Not Found\r\nHTTP/1.1 200 OK: x\r\nContent-Length: 10\r\n\r\n"
               "ERROR PAGE"),
-         {}, 1, notFound, {}, ""},
+         {},
+         1,
+         notFound,
+         {},
+         ""},
         {"ContentLengthsApartAroundAStatusLikeHeader",
          Send("HTTP/1.1 200 OK\r\nContent-Length: 5\r\nHTTP/1.1 200 OK: x\r\nContent-Length: 6\r\n"
               "\r\nhello!"),
-         {}, 1, Failed(notValid), {}, ""},
+         {},
+         1,
+         Failed(notValid),
+         {},
+         ""},
         {"StatusLikeHeaderShownAsAHeader",
-         Send("HTTP/1.1 200 OK\r\nHTTP/1.1 200 Fake: x\r\nContent-Length: 2\r\n\r\nhi"), {"-h"}, 0,
+         Send("HTTP/1.1 200 OK\r\nHTTP/1.1 200 Fake: x\r\nContent-Length: 2\r\n\r\nhi"),
+         {"-h"},
+         0,
          fullBar + closingLine + "File retrieved ok.\n",
          HeaderComment("HTTP/1.1 200 OK\r\nHTTP/1.1 200 Fake: x\r\nContent-Length: 2\r\n\r\n") +
              "hi",
@@ -126,24 +185,43 @@ std::vector<AnswerCase> AnswerCases() {
              "hi"},
         // Trailers come after the body: never a new status, never in the header comment.
         {"EmptyChunkedBodyWithAStatusLikeTrailer",
-         Send(emptyChunkedBlock + "0\r\nHTTP/1.1 404 Not Found: x\r\n\r\n"), {}, 0,
-         closingLine + "File retrieved ok.\n", "", ""},
+         Send(emptyChunkedBlock + "0\r\nHTTP/1.1 404 Not Found: x\r\n\r\n"),
+         {},
+         0,
+         closingLine + "File retrieved ok.\n",
+         "",
+         ""},
         {"EmptyChunkedBodyTrailersNotInTheComment",
-         Send(emptyChunkedBlock + "0\r\nX-Checksum: 1234\r\n\r\n"), {"-h"}, 0,
-         closingLine + "File retrieved ok.\n", HeaderComment(emptyChunkedBlock),
+         Send(emptyChunkedBlock + "0\r\nX-Checksum: 1234\r\n\r\n"),
+         {"-h"},
+         0,
+         closingLine + "File retrieved ok.\n",
+         HeaderComment(emptyChunkedBlock),
          HeaderComment(emptyChunkedBlock)},
         {"ChunkedBodyTrailersNotInTheComment",
-         Send(emptyChunkedBlock + "4\r\nbody\r\n0\r\nX-Checksum: 1234\r\n\r\n"), {"-h"}, 0,
-         closingLine + "File retrieved ok.\n", HeaderComment(emptyChunkedBlock) + "body",
+         Send(emptyChunkedBlock + "4\r\nbody\r\n0\r\nX-Checksum: 1234\r\n\r\n"),
+         {"-h"},
+         0,
+         closingLine + "File retrieved ok.\n",
+         HeaderComment(emptyChunkedBlock) + "body",
          HeaderComment(emptyChunkedBlock) + "body"},
         // One reading of the body's length: libcurl takes no name with a blank before its colon
         // for Content-Length, so neither does the meter.
         {"BlankBeforeTheColonOfContentLength",
-         Send("HTTP/1.1 200 OK\r\nContent-Length : 3\r\n\r\nhello"), {}, 0,
-         closingLine + "File retrieved ok.\n", "hello", "hello"},
+         Send("HTTP/1.1 200 OK\r\nContent-Length : 3\r\n\r\nhello"),
+         {},
+         0,
+         closingLine + "File retrieved ok.\n",
+         "hello",
+         "hello"},
         // Two blanks after the version, read as libcurl reads them.
-        {"TwoBlanksAfterTheVersion", Send("HTTP/1.0  200 OK\r\nContent-Length: 2\r\n\r\nhi"), {},
-         0, fullBar + closingLine + "File retrieved ok.\n", "hi", "hi"},
+        {"TwoBlanksAfterTheVersion",
+         Send("HTTP/1.0  200 OK\r\nContent-Length: 2\r\n\r\nhi"),
+         {},
+         0,
+         fullBar + closingLine + "File retrieved ok.\n",
+         "hi",
+         "hi"},
     };
 }
 

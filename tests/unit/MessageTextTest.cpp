@@ -95,7 +95,7 @@ TEST(MessageText, HelpTopicIsOptional) {
 // report always tells which failure it was.
 TEST(LayerMessageTable, EveryNumberHasItsOwnOneLineText) {
     std::set<std::string> seen;
-    for (std::uint32_t code = errorInternetFirst + 1; code <= errorAuthenticationFailed; ++code) {
+    for (std::uint32_t code = errorInternetFirst + 1; code <= errorHeaderIncomplete; ++code) {
         std::string text;
         ASSERT_TRUE(LookUpLayerMessage(code, text)) << code;
         EXPECT_FALSE(text.empty()) << code;
@@ -103,7 +103,7 @@ TEST(LayerMessageTable, EveryNumberHasItsOwnOneLineText) {
         EXPECT_TRUE(seen.insert(text).second) << code << " repeats: " << text;
     }
     std::string untouched = "kept";
-    EXPECT_FALSE(LookUpLayerMessage(errorAuthenticationFailed + 1, untouched));
+    EXPECT_FALSE(LookUpLayerMessage(errorHeaderIncomplete + 1, untouched));
     EXPECT_EQ(untouched, "kept");
 }
 
@@ -204,6 +204,9 @@ INSTANTIATE_TEST_SUITE_P(
         CurlCase{"ReceiveFailed", Facts(CURLE_RECV_ERROR), errorReceiveFailed},
         CurlCase{"NothingAnswered", Facts(CURLE_GOT_NOTHING), errorNoResponse},
         CurlCase{"BodyShort", Facts(CURLE_PARTIAL_FILE), errorBodyTruncated},
+        CurlCase{"HeadersCutAfterAContentLength",
+                 Facts(CURLE_PARTIAL_FILE, [](auto& f) { f.connected = f.headerPending = true; }),
+                 errorHeaderIncomplete},
         CurlCase{"NoStatusLine", Facts(CURLE_UNSUPPORTED_PROTOCOL), errorInvalidResponse},
         CurlCase{"WeirdReply", Facts(CURLE_WEIRD_SERVER_REPLY), errorInvalidResponse},
         CurlCase{"RedirectToOtherScheme",
