@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <new>
 #include <string>
 
 #include "Version.h"
@@ -11,6 +12,8 @@
 #include "frontend/OptionScan.h"
 #include "frontend/ProgramName.h"
 #include "transfer/DownloadFile.h"
+#include "webaccess/InternetErrors.h"
+#include "webaccess/MessageTable.h"
 #include "webaccess/SplitUrl.h"
 
 namespace korrin {
@@ -39,9 +42,8 @@ int ReportOutcome(std::int32_t result, std::string& errorText) {
     return 1;
 }
 
-}  // namespace
-
-int RunKorrin(int argumentCount, const char* const* arguments) {
+// The run itself; verbose is set as soon as it is known.
+int Run(int argumentCount, const char* const* arguments, bool& verbose) {
     const std::string name = ProgramNameFromArgument(argumentCount > 0 ? arguments[0] : nullptr);
     const std::string banner = FormatText(messages::bannerFormat, name.c_str(), versionText);
     if (argumentCount < 2) ShowUsage(name, versionText);
@@ -49,7 +51,7 @@ int RunKorrin(int argumentCount, const char* const* arguments) {
     const char* url = arguments[1];
     const Options options = ScanOptions(argumentCount, arguments);
     // The console is the user's only when the body goes to a file.
-    const bool verbose = !options.outputPath.empty();
+    verbose = !options.outputPath.empty();
     if (!verbose) {
         // The body goes to standard output: write it in large blocks, not in the default 4 KiB
         // ones. Nothing has been written to standard output yet, as setvbuf requires.
@@ -81,6 +83,29 @@ int RunKorrin(int argumentCount, const char* const* arguments) {
     const std::int32_t result = DownloadFile(job);
     if (!verbose) return result == 200 ? 0 : 1;
     return ReportOutcome(result, errorText);
+}
+
+}  // namespace
+
+int RunKorrin(int argumentCount, const char* const* arguments) {
+    bool verbose = false;
+    try {
+        return Run(argumentCount, arguments, verbose);
+    } catch (const std::bad_alloc&) {
+        // Out of memory outside the download (which reports it itself): the same verdict, on the
+        // console only when it is in use; nothing goes to standard error.
+        if (verbose) {
+            std::string text;
+            try {
+                LookUpLayerMessage(errorOutOfMemory, text);
+            } catch (const std::bad_alloc&) {
+                text.clear();
+            }
+            std::printf(messages::retrievalFailed, text.c_str());
+            WaitForKey();
+        }
+        return 1;
+    }
 }
 
 }  // namespace korrin

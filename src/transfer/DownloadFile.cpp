@@ -2,6 +2,7 @@
 
 #include <ctime>
 #include <memory>
+#include <new>
 #include <optional>
 #include <string>
 
@@ -31,14 +32,27 @@ void TakeMessageText(const CInternetException& failure, char (&buffer)[chunkSize
     errorText = buffer;
 }
 
+// The layer's text for running out of memory. The text is short, so storing it is likely to
+// succeed even now; if it does not, the report stays empty and the result is -1 all the same.
+void TakeOutOfMemoryText(std::string& errorText) noexcept {
+    errorText.clear();
+    try {
+        LookUpLayerMessage(errorOutOfMemory, errorText);
+    } catch (const std::bad_alloc&) {
+        errorText.clear();
+    }
+}
+
 }  // namespace
 
 std::int64_t WallClockSeconds() { return static_cast<std::int64_t>(std::time(nullptr)); }
 
 // The job is taken by value: the transfer works on its own copies of the texts, and shares only
-// errorText with its caller.
+// errorText with its caller. Running out of memory anywhere in the job ends it as a failure with
+// the layer's text: the request, the connection, the session and the output file have been
+// released on the way out.
 // NOLINTNEXTLINE(performance-unnecessary-value-param)
-std::int32_t DownloadFile(DownloadJob job, const DownloadEnvironment& environment) {
+std::int32_t DownloadFile(DownloadJob job, const DownloadEnvironment& environment) try {
     std::string& errorText = *job.errorText;
     char buffer[chunkSize];
 
@@ -119,6 +133,11 @@ std::int32_t DownloadFile(DownloadJob job, const DownloadEnvironment& environmen
         TakeMessageText(failure, buffer, errorText);
         sink.Finish();
         return -1;
+    } catch (const std::bad_alloc&) {
+        if (job.showProgress) meter.Interrupt();
+        TakeOutOfMemoryText(errorText);
+        sink.Finish();
+        return -1;
     }
 
     // The file is closed before the closing line is drawn, so that a failure to store the last
@@ -131,6 +150,9 @@ std::int32_t DownloadFile(DownloadJob job, const DownloadEnvironment& environmen
     if (job.showProgress) meter.Complete();
     errorText.clear();
     return static_cast<std::int32_t>(status);
+} catch (const std::bad_alloc&) {
+    TakeOutOfMemoryText(*job.errorText);
+    return -1;
 }
 
 }  // namespace korrin
