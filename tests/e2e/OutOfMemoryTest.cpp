@@ -26,9 +26,9 @@ const std::string oldContent = "bytes from an earlier download\n";
 
 struct ShortageCase {
     const char* name;
-    const char* failFrom;                      // the smallest allocation that fails, in bytes
+    const char* failFrom;                     // the smallest allocation that fails, in bytes
     std::vector<std::string> extraArguments;  // after the URL and -o FILE, or the URL alone
-    std::string console;                       // standard output with -o
+    std::string console;                      // standard output with -o
 };
 
 class OutOfMemory : public ::testing::TestWithParam<ShortageCase> {};
