@@ -11,6 +11,7 @@
 #include "frontend/OptionScan.h"
 #include "frontend/ProgramName.h"
 #include "transfer/DownloadFile.h"
+#include "webaccess/MessageTable.h"
 #include "webaccess/SplitUrl.h"
 
 namespace korrin {
@@ -41,13 +42,18 @@ int ReportOutcome(std::int32_t result, std::string& errorText) {
 
 }  // namespace
 
-int RunKorrin(int argumentCount, const char* const* arguments) {
-    const std::string name = ProgramNameFromArgument(argumentCount > 0 ? arguments[0] : nullptr);
+int RunKorrin(int argumentCount, char* const* arguments) {
+    // Argument 0 is whatever the caller chose: its control bytes must reach neither the agent's
+    // header line nor the console.
+    const std::string name =
+        BlankControlBytes(ProgramNameFromArgument(argumentCount > 0 ? arguments[0] : nullptr));
     const std::string banner = FormatText(messages::bannerFormat, name.c_str(), versionText);
     if (argumentCount < 2) ShowUsage(name, versionText);
 
     const char* url = arguments[1];
     const Options options = ScanOptions(argumentCount, arguments);
+    // The password has been copied; the process list need not show it any longer.
+    BlankPasswordArguments(argumentCount, arguments);
     // The console is the user's only when the body goes to a file.
     const bool verbose = !options.outputPath.empty();
     if (!verbose) {
@@ -61,7 +67,9 @@ int RunKorrin(int argumentCount, const char* const* arguments) {
     std::uint32_t serviceKind = serviceOther;
     DownloadJob job;
     if (!SplitUrl(url, serviceKind, job.server, job.object, job.port)) {
-        std::printf(messages::badUrl, url);
+        // The URL is echoed with its control characters blanked, so that it cannot drive the
+        // terminal; its printable bytes stay as given.
+        std::printf(messages::badUrl, PrintableText(url).c_str());
         if (verbose) WaitForKey();
         return 1;
     }
