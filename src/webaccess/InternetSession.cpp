@@ -27,7 +27,7 @@ bool HoldsControlByte(const std::string& text) {
 
 // The agent goes into a header line of every request, so its control bytes become blanks.
 CInternetSession::CInternetSession(std::string agent, SessionSettings settings)
-    : agent(BlankControlBytes(agent)), settings(std::move(settings)) {
+    : agent(BlankControlBytes(std::move(agent))), settings(std::move(settings)) {
     const CURLcode init = CurlGlobalInit();
     if (init != CURLE_OK) {
         SetLastInternetError(init == CURLE_OUT_OF_MEMORY ? errorOutOfMemory : errorInternal);

@@ -114,13 +114,12 @@ std::string PrintableResponseText(std::string_view text) {
     return out.substr(first, out.find_last_not_of(' ') - first + 1);
 }
 
-std::string BlankControlBytes(std::string_view text) {
-    std::string out(text);
-    for (char& c : out) {
+std::string BlankControlBytes(std::string text) {
+    for (char& c : text) {
         const auto byte = static_cast<unsigned char>(c);
         if (byte < 0x20 || byte == 0x7F) c = ' ';
     }
-    return out;
+    return text;
 }
 
 std::string PrintableText(std::string_view text) {

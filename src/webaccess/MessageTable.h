@@ -29,6 +29,6 @@ std::string PrintableText(std::string_view text);
 // text that anyone can set and that goes into a header line or onto the console (the agent text,
 // made from argument 0). CR and LF could otherwise end the header line and start another; ESC
 // could start a terminal's control sequence.
-std::string BlankControlBytes(std::string_view text);
+std::string BlankControlBytes(std::string text);
 
 }  // namespace korrin
