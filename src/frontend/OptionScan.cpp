@@ -1,5 +1,7 @@
 #include "frontend/OptionScan.h"
 
+#include <cstring>
+
 namespace korrin {
 
 namespace {
@@ -21,22 +23,46 @@ std::string FoldToLower(std::string text) {
     return text;
 }
 
-Options ScanOptions(int argumentCount, const char* const* arguments) {
-    Options options;
+namespace {
+// Walks arguments 2 onward as the option scan reads them: onValue(folded word, index of its
+// value) for "-u", "-p" and "-o" that have a value, onFlag() for "-h".
+template <typename OnValue, typename OnFlag>
+void WalkOptions(int argumentCount, const char* const* arguments, OnValue onValue, OnFlag onFlag) {
     for (int index = 2; index < argumentCount; ++index) {
         const std::string word = FoldToLower(arguments[index]);
         const bool hasValue = argumentCount >= index + 2;
-        if (word == "-u" && hasValue) {
-            options.userName = arguments[++index];
-        } else if (word == "-p" && hasValue) {
-            options.password = arguments[++index];
-        } else if (word == "-o" && hasValue) {
-            options.outputPath = arguments[++index];
+        if ((word == "-u" || word == "-p" || word == "-o") && hasValue) {
+            onValue(word, ++index);
         } else if (word == "-h") {
-            options.showHeaders = true;
+            onFlag();
         }
     }
+}
+}  // namespace
+
+Options ScanOptions(int argumentCount, const char* const* arguments) {
+    Options options;
+    WalkOptions(
+        argumentCount, arguments,
+        [&](const std::string& word, int value) {
+            std::string& field = word == "-u"   ? options.userName
+                                 : word == "-p" ? options.password
+                                                : options.outputPath;
+            field = arguments[value];
+        },
+        [&] { options.showHeaders = true; });
     return options;
+}
+
+void BlankPasswordArguments(int argumentCount, char* const* arguments) {
+    WalkOptions(
+        argumentCount, arguments,
+        [&](const std::string& word, int value) {
+            if (word != "-p") return;
+            char* text = arguments[value];
+            std::memset(text, 0, std::strlen(text));
+        },
+        [] {});
 }
 
 }  // namespace korrin

@@ -21,4 +21,9 @@ std::string FoldToLower(std::string text);
 // wins; an option word without a following argument, and any other word, are ignored.
 Options ScanOptions(int argumentCount, const char* const* arguments);
 
+// Overwrites, in place and with zero bytes, every argument that ScanOptions takes as the value of
+// a "-p", so that the password no longer shows in the process list (/proc/PID/cmdline) once the
+// scan has copied it. Every other argument stays as it was.
+void BlankPasswordArguments(int argumentCount, char* const* arguments);
+
 }  // namespace korrin

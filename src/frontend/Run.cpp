@@ -43,13 +43,18 @@ int ReportOutcome(std::int32_t result, std::string& errorText) {
 }
 
 // The run itself; verbose is set as soon as it is known.
-int Run(int argumentCount, const char* const* arguments, bool& verbose) {
-    const std::string name = ProgramNameFromArgument(argumentCount > 0 ? arguments[0] : nullptr);
+int Run(int argumentCount, char* const* arguments, bool& verbose) {
+    // Argument 0 is whatever the caller chose: its control bytes must reach neither the agent's
+    // header line nor the console.
+    const std::string name =
+        BlankControlBytes(ProgramNameFromArgument(argumentCount > 0 ? arguments[0] : nullptr));
     const std::string banner = FormatText(messages::bannerFormat, name.c_str(), versionText);
     if (argumentCount < 2) ShowUsage(name, versionText);
 
     const char* url = arguments[1];
     const Options options = ScanOptions(argumentCount, arguments);
+    // The password has been copied; the process list need not show it any longer.
+    BlankPasswordArguments(argumentCount, arguments);
     // The console is the user's only when the body goes to a file.
     verbose = !options.outputPath.empty();
     if (!verbose) {
@@ -63,7 +68,9 @@ int Run(int argumentCount, const char* const* arguments, bool& verbose) {
     std::uint32_t serviceKind = serviceOther;
     DownloadJob job;
     if (!SplitUrl(url, serviceKind, job.server, job.object, job.port)) {
-        std::printf(messages::badUrl, url);
+        // The URL is echoed with its control characters blanked, so that it cannot drive the
+        // terminal; its printable bytes stay as given.
+        std::printf(messages::badUrl, PrintableText(url).c_str());
         if (verbose) WaitForKey();
         return 1;
     }
@@ -87,7 +94,7 @@ int Run(int argumentCount, const char* const* arguments, bool& verbose) {
 
 }  // namespace
 
-int RunKorrin(int argumentCount, const char* const* arguments) {
+int RunKorrin(int argumentCount, char* const* arguments) {
     bool verbose = false;
     try {
         return Run(argumentCount, arguments, verbose);

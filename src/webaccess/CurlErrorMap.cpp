@@ -41,7 +41,12 @@ std::uint32_t InternetErrorFromCurl(const CurlFailureFacts& facts) {
             // arriving is far less likely than a server that sends such a line.
             if (facts.headerPending && facts.errorDetail.empty()) return errorHeaderTooLarge;
             return errorOutOfMemory;
-        case CURLE_URL_MALFORMAT: return errorInvalidUrl;
+        case CURLE_URL_MALFORMAT:
+            // The user's URL was checked before the request was made; a URL that libcurl cannot
+            // read while a redirect answer is on hand is that answer's Location.
+            if (facts.responseCode >= 300 && facts.responseCode < 400)
+                return errorRedirectInvalidUrl;
+            return errorInvalidUrl;
         case CURLE_COULDNT_RESOLVE_HOST: return errorNameNotResolved;
         case CURLE_COULDNT_RESOLVE_PROXY: return errorProxyNameNotResolved;
         case CURLE_COULDNT_CONNECT:
@@ -79,6 +84,9 @@ std::uint32_t InternetErrorFromCurl(const CurlFailureFacts& facts) {
             return facts.osErrno == ECONNRESET ? errorConnectionReset : errorReceiveFailed;
         case CURLE_SSL_CONNECT_ERROR: return errorTlsHandshake;
         case CURLE_PEER_FAILED_VERIFICATION:
+            // Only OpenSSL's verdict is understood here; with another backend the certificate
+            // was not accepted, and that is all that can be said.
+            if (!facts.verifyResultIsOpenssl) return errorCertificateUntrusted;
             // No verdict on the chain (or OpenSSL's own name mismatch) means the name check
             // failed: libcurl checks the name before it reads what OpenSSL found in the chain.
             if (facts.verifyResult == x509Ok || facts.verifyResult == x509Unspecified ||
@@ -105,8 +113,33 @@ std::uint32_t InternetErrorFromCurl(const CurlFailureFacts& facts) {
         case CURLE_SSL_SHUTDOWN_FAILED:
         case CURLE_USE_SSL_FAILED:
             return errorTlsHandshake;
-        default: return errorInternal;
+#if LIBCURL_VERSION_NUM >= 0x080600
+        // libcurl 8.6 and later report a response header block over their limit with this code.
+        case CURLE_TOO_LARGE: return errorHeaderTooLarge;
+#endif
+        default: return errorTransferFailed;
     }
+}
+
+std::string CurlWords(const char* errorBuffer, CURLcode code) {
+    std::string words = errorBuffer != nullptr && errorBuffer[0] != '\0'
+                            ? std::string(errorBuffer)
+                            : std::string(curl_easy_strerror(code));
+    while (!words.empty() && (words.back() == '\n' || words.back() == '\r')) words.pop_back();
+    return words;
+}
+
+bool TlsBackendIsOpenssl(std::string_view sslVersion) {
+    constexpr std::string_view openssl = "OpenSSL/";
+    while (!sslVersion.empty()) {
+        const auto end = sslVersion.find(' ');
+        const std::string_view name = sslVersion.substr(0, end);
+        // The backend in use is the one named without parentheses.
+        if (!name.empty() && name.front() != '(') return name.substr(0, openssl.size()) == openssl;
+        if (end == std::string_view::npos) break;
+        sslVersion.remove_prefix(end + 1);
+    }
+    return false;
 }
 
 }  // namespace korrin

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace korrin {
 
@@ -12,7 +13,10 @@ namespace korrin {
 struct CurlFailureFacts {
     CURLcode code = CURLE_OK;
     long osErrno = 0;            // CURLINFO_OS_ERRNO
-    long verifyResult = 0;       // CURLINFO_SSL_VERIFYRESULT (an X509_V_ERR_* value)
+    long verifyResult = 0;       // CURLINFO_SSL_VERIFYRESULT
+    // verifyResult is one of OpenSSL's X509_V_ERR_* codes: libcurl's TLS backend is OpenSSL.
+    // Other backends store codes of their own there, which the map does not read.
+    bool verifyResultIsOpenssl = false;
     bool connected = false;      // a connection to the server (or proxy) had been made
     long responseCode = 0;       // CURLINFO_RESPONSE_CODE of the last response
     long proxyConnectCode = 0;   // CURLINFO_HTTP_CONNECTCODE: a proxy's refusal of CONNECT
@@ -22,6 +26,16 @@ struct CurlFailureFacts {
 };
 
 // The layer's error number (InternetErrors.h) for a failed transfer. A pure function of the facts.
+// A code with no number of its own gives errorTransferFailed, whose report adds libcurl's words.
 std::uint32_t InternetErrorFromCurl(const CurlFailureFacts& facts);
+
+// libcurl's own words on a failure with code: its error buffer (errorBuffer, which may be null)
+// when that holds any, else its fixed text for the code; line ends at the end are dropped.
+std::string CurlWords(const char* errorBuffer, CURLcode code);
+
+// Whether the TLS backend that libcurl uses is OpenSSL, from the ssl_version text of
+// curl_version_info ("OpenSSL/3.0.11"). A build with several backends names the ones not in use
+// in parentheses ("(OpenSSL/3.0.11) GnuTLS/3.7.9").
+bool TlsBackendIsOpenssl(std::string_view sslVersion);
 
 }  // namespace korrin

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <string_view>
+#include <utility>
 
 #include "webaccess/HttpConnection.h"
 #include "webaccess/CurlErrorMap.h"
@@ -97,14 +98,22 @@ CHttpFile::CHttpFile(CHttpConnection& connection, const std::string& verb,
     set(curl_easy_setopt(h, CURLOPT_USERAGENT, session.Agent().c_str()));
     set(curl_easy_setopt(h, CURLOPT_HTTPHEADER, headerList.get()));
     if (referrer != nullptr) set(curl_easy_setopt(h, CURLOPT_REFERER, referrer));
-    credentialsSet = !connection.UserName().empty() || !connection.Password().empty();
+    // An empty user name offers nothing, whatever the password; a user name with an empty
+    // password is offered with the password as an empty text.
+    credentialsSet = !connection.UserName().empty();
     if (credentialsSet) {
         set(curl_easy_setopt(h, CURLOPT_USERNAME, connection.UserName().c_str()));
         set(curl_easy_setopt(h, CURLOPT_PASSWORD, connection.Password().c_str()));
         // Two schemes make libcurl wait for the server to ask, and then answer with the one that
-        // the server offers; it never sends credentials to another host after a redirect.
+        // the server offers.
         set(curl_easy_setopt(h, CURLOPT_HTTPAUTH, CURLAUTH_BASIC | CURLAUTH_DIGEST));
     }
+    // Credentials go only to the host that the user named, never to one that a redirect names.
+    set(curl_easy_setopt(h, CURLOPT_UNRESTRICTED_AUTH, 0L));
+    // https only with a certificate that a trusted authority signed...
+    set(curl_easy_setopt(h, CURLOPT_SSL_VERIFYPEER, 1L));
+    // ...and that was issued for the host name in the URL.
+    set(curl_easy_setopt(h, CURLOPT_SSL_VERIFYHOST, 2L));
     set(curl_easy_setopt(h, CURLOPT_ERRORBUFFER, errorDetail));
     set(curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L));
     set(curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS,
@@ -257,11 +266,15 @@ void CHttpFile::CollectResult() {
 
 void CHttpFile::RaiseTransferFailure() {
     std::uint32_t error = callbackError;
+    std::string curlWords;  // only for a failure that libcurl found itself
     if (error == 0) {
         CurlFailureFacts facts;
         facts.code = result;
         curl_easy_getinfo(easy.get(), CURLINFO_OS_ERRNO, &facts.osErrno);
         curl_easy_getinfo(easy.get(), CURLINFO_SSL_VERIFYRESULT, &facts.verifyResult);
+        const curl_version_info_data* version = curl_version_info(CURLVERSION_NOW);
+        facts.verifyResultIsOpenssl = version != nullptr && version->ssl_version != nullptr &&
+                                      TlsBackendIsOpenssl(version->ssl_version);
         curl_easy_getinfo(easy.get(), CURLINFO_RESPONSE_CODE, &facts.responseCode);
         long connectCode = 0;
         curl_easy_getinfo(easy.get(), CURLINFO_HTTP_CONNECTCODE, &connectCode);
@@ -273,12 +286,13 @@ void CHttpFile::RaiseTransferFailure() {
         facts.headerPending = facts.connected && !headerEnded && !bodyStarted;
         facts.errorDetail = errorDetail;
         error = InternetErrorFromCurl(facts);
+        curlWords = CurlWords(errorDetail, result);
     }
     // The extended error's text is the status line of the answer that refused: a proxy's answer
     // to CONNECT reaches the header block like any other.
-    SetLastResponseInfo(error == errorExtended ? headerBlock.StatusLine() : std::string());
-    SetLastInternetError(error);
-    ThrowInternetFailure(requestContext);
+    ThrowInternetFailure(requestContext, error,
+                         error == errorExtended ? headerBlock.StatusLine() : std::string(),
+                         std::move(curlWords));
 }
 
 size_t CHttpFile::OnHeader(char* data, size_t size, size_t count, void* self) noexcept {

@@ -39,6 +39,13 @@ enum InternetError : std::uint32_t {
     errorAuthenticationFailed = 12027,
     // The connection ended inside the response's header block, before its empty line.
     errorHeaderIncomplete = 12028,
+    // A user name or password holds a control byte, which no header line may carry.
+    errorCredentialsUnsendable = 12032,
+    // libcurl ended the transfer with a code that has no text of its own here: the report adds
+    // libcurl's own words to the table's text.
+    errorTransferFailed = 12033,
+    // A redirect's Location is no valid URL (the user's URL was fine).
+    errorRedirectInvalidUrl = 12034,
     errorInternetLast = 12999,
 };
 

@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <string>
+#include <utility>
 
 #include "webaccess/InternetErrors.h"
 #include "webaccess/InternetLastError.h"
@@ -9,9 +10,16 @@
 
 namespace korrin {
 
-void ThrowInternetFailure(std::uintptr_t context, std::uint32_t errorCode) {
-    if (errorCode == 0) errorCode = GetLastInternetError();
-    throw CInternetException(context, errorCode);
+void ThrowInternetFailure(std::uintptr_t context, std::uint32_t errorCode, std::string responseText,
+                          std::string curlWords) {
+    if (errorCode == 0) {
+        errorCode = GetLastInternetError();
+        responseText = GetLastResponseInfo();
+    } else {
+        SetLastInternetError(errorCode);
+        SetLastResponseInfo(responseText);
+    }
+    throw CInternetException(context, errorCode, std::move(responseText), std::move(curlWords));
 }
 
 namespace {
@@ -34,8 +42,14 @@ bool CInternetException::MessageText(char* buffer, std::uint32_t capacity,
         buffer[0] = '\0';
         return false;
     }
-    // For the extended error the server's own words replace the table's.
-    if (errorCode == errorExtended) text = PrintableResponseText(GetLastResponseInfo());
+    if (errorCode == errorExtended) {
+        // The server's own words replace the table's.
+        text = PrintableResponseText(responseText);
+    } else if (errorCode == errorTransferFailed) {
+        // The table says only that libcurl stopped the transfer; libcurl's words say why.
+        const std::string words = PrintableResponseText(curlWords);
+        if (!words.empty()) text += " libcurl says: " + words;
+    }
     CopyCut(buffer, capacity, text);
     return true;
 }

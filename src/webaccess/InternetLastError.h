@@ -5,9 +5,10 @@
 
 namespace korrin {
 
-// The layer's "last error" and "last response text", kept per thread. An operation that fails
-// records its number here straight away, and ThrowInternetFailure(context, 0) picks it up, so the
-// failure object always carries the number of the call that failed.
+// The layer's "last error" and "last response text", kept per thread: the layer's answer to "what
+// went wrong last". A failure object takes its own copy when it is raised (ThrowInternetFailure),
+// so nothing recorded here later changes its report. An operation may record its number here and
+// raise with ThrowInternetFailure(context, 0), which picks up both values.
 void SetLastInternetError(std::uint32_t errorCode) noexcept;
 std::uint32_t GetLastInternetError() noexcept;
 

@@ -7,15 +7,27 @@
 #include "webaccess/InternetErrors.h"
 #include "webaccess/InternetException.h"
 #include "webaccess/InternetLastError.h"
+#include "webaccess/MessageTable.h"
 
 namespace korrin {
 
 namespace {
 constexpr std::uintptr_t sessionContext = 1;
-}
 
+// A control byte (NUL, CR, LF, any other below 0x20, or DEL) would end a header line early or
+// add lines of its own to the request.
+bool HoldsControlByte(const std::string& text) {
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte == 0x7F) return true;
+    }
+    return false;
+}
+}  // namespace
+
+// The agent goes into a header line of every request, so its control bytes become blanks.
 CInternetSession::CInternetSession(std::string agent, SessionSettings settings)
-    : agent(std::move(agent)), settings(std::move(settings)) {
+    : agent(BlankControlBytes(std::move(agent))), settings(std::move(settings)) {
     const CURLcode init = CurlGlobalInit();
     if (init != CURLE_OK) {
         SetLastInternetError(init == CURLE_OUT_OF_MEMORY ? errorOutOfMemory : errorInternal);
@@ -33,6 +45,11 @@ std::unique_ptr<CHttpConnection> CInternetSession::OpenHttpConnection(const std:
     if (server.empty()) {
         SetLastInternetError(errorInvalidUrl);
         ThrowInternetFailure(sessionContext);
+    }
+    // Credentials are sent as they stand (Digest quotes the user name unchanged), so a control
+    // byte in either is refused here, before anything goes on the network.
+    if (HoldsControlByte(userName) || HoldsControlByte(password)) {
+        ThrowInternetFailure(sessionContext, errorCredentialsUnsendable);
     }
     return std::make_unique<CHttpConnection>(*this, server, port, userName, password);
 }

@@ -26,7 +26,8 @@ struct SessionSettings {
 // and requests made through it, which must all be destroyed before it.
 class CInternetSession {
 public:
-    // Raises CInternetException when the HTTP client cannot be set up.
+    // Raises CInternetException when the HTTP client cannot be set up. Control bytes of agent
+    // are kept as blanks.
     explicit CInternetSession(std::string agent, SessionSettings settings = {});
     ~CInternetSession();
     CInternetSession(const CInternetSession&) = delete;
@@ -34,7 +35,8 @@ public:
 
     // Prepares a connection to server:port; nothing goes on the network until a request is
     // submitted. userName and password are the credentials offered when the server asks for
-    // them; both empty offers none. Raises CInternetException when the server name is empty.
+    // them; an empty userName offers none. Raises CInternetException when the server name is
+    // empty, and when userName or password holds a control byte (errorCredentialsUnsendable).
     std::unique_ptr<CHttpConnection> OpenHttpConnection(const std::string& server,
                                                         std::uint32_t flags, std::uint16_t port,
                                                         const std::string& userName,

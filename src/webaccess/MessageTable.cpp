@@ -49,6 +49,11 @@ constexpr MessageEntry layerMessages[] = {
     {errorAuthenticationFailed,
      "The server asked for credentials in a form that could not be answered."},
     {errorHeaderIncomplete, "The connection closed before the response headers had all arrived."},
+    {errorCredentialsUnsendable,
+     "The user name or password holds a control character and cannot be sent as given."},
+    {errorTransferFailed, "The HTTP client stopped the transfer."},
+    {errorRedirectInvalidUrl,
+     "The server redirected the request to an address that is not a valid URL."},
 };
 
 // The length of the well-formed UTF-8 sequence of two or more bytes that starts at text[at], or
@@ -104,6 +109,21 @@ bool LookUpSystemMessage(std::uint32_t errorCode, std::string& text) {
 }
 
 std::string PrintableResponseText(std::string_view text) {
+    const std::string out = PrintableText(text);
+    const auto first = out.find_first_not_of(' ');
+    if (first == std::string::npos) return {};
+    return out.substr(first, out.find_last_not_of(' ') - first + 1);
+}
+
+std::string BlankControlBytes(std::string text) {
+    for (char& c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte == 0x7F) c = ' ';
+    }
+    return text;
+}
+
+std::string PrintableText(std::string_view text) {
     std::string out;
     out.reserve(text.size());
     for (std::size_t i = 0; i < text.size();) {
@@ -127,9 +147,7 @@ std::string PrintableResponseText(std::string_view text) {
         out.push_back(control ? ' ' : text[i]);
         ++i;
     }
-    const auto first = out.find_first_not_of(' ');
-    if (first == std::string::npos) return {};
-    return out.substr(first, out.find_last_not_of(' ') - first + 1);
+    return out;
 }
 
 }  // namespace korrin

@@ -21,4 +21,14 @@ bool LookUpSystemMessage(std::uint32_t errorCode, std::string& text);
 // bytes, UTF-8 or not, pass unchanged.
 std::string PrintableResponseText(std::string_view text);
 
+// The same replacement of control characters as PrintableResponseText, with nothing trimmed: for
+// a text the user gave (a URL echoed in a report), whose printable bytes stay exactly as given.
+std::string PrintableText(std::string_view text);
+
+// Every C0 control byte (below 0x20) and DEL becomes a blank, and every other byte stays: for a
+// text that anyone can set and that goes into a header line or onto the console (the agent text,
+// made from argument 0). CR and LF could otherwise end the header line and start another; ESC
+// could start a terminal's control sequence.
+std::string BlankControlBytes(std::string text);
+
 }  // namespace korrin

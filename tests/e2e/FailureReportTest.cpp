@@ -169,6 +169,18 @@ INSTANTIATE_TEST_SUITE_P(
                    "The server redirected the request to an address that is neither http nor "
                    "https.",
                    false},
+        // The user's URL was fine: the report names the redirect, not the address given.
+        BinaryCase{"RedirectToPortOutOfRange",
+                   Scripted(ScriptedServer::Reply(
+                       "HTTP/1.1 302 Found\r\nLocation: http://127.0.0.1:99999/x\r\n"
+                       "Content-Length: 0\r\n\r\n")),
+                   "The server redirected the request to an address that is not a valid URL.",
+                   false},
+        BinaryCase{"RedirectToUnclosedIpv6Literal",
+                   Scripted(ScriptedServer::Reply(
+                       "HTTP/1.1 302 Found\r\nLocation: http://[::1/x\r\nContent-Length: 0\r\n\r\n")),
+                   "The server redirected the request to an address that is not a valid URL.",
+                   false},
         BinaryCase{"SelfSignedCertificate",
                    [](std::shared_ptr<void>& keeper, std::vector<std::string>&) {
                        auto nginx = std::make_shared<NginxServer>(NginxServer::TlsConfig("selfsigned"));

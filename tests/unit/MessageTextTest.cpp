@@ -2,8 +2,10 @@
 
 #include <cerrno>
 #include <cstring>
+#include <optional>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "webaccess/CurlErrorMap.h"
 #include "webaccess/InternetErrors.h"
@@ -23,11 +25,11 @@ struct Rendered {
     bool untouchedBeyondCapacity;
 };
 
-Rendered Render(std::uint32_t errorCode, std::uint32_t capacity) {
+Rendered Render(const CInternetException& failure, std::uint32_t capacity) {
     char buffer[2048];
     std::memset(buffer, '#', sizeof buffer);
     std::uint32_t helpTopic = 77;
-    const bool found = CInternetException(1, errorCode).MessageText(buffer, capacity, &helpTopic);
+    const bool found = failure.MessageText(buffer, capacity, &helpTopic);
     return {found, std::string(buffer), helpTopic,
             buffer[capacity] == '#' && std::strlen(buffer) < capacity};
 }
@@ -36,22 +38,22 @@ struct MessageTextCase {
     const char* name;
     std::uint32_t errorCode;
     std::uint32_t capacity;
-    const char* responseText;  // the server's last response text
+    const char* responseText;  // the server's text that came with the failure
     bool found;
     std::string text;
+    const char* curlWords = "";  // libcurl's own words on the failure
 };
 
 class MessageTextTable : public testing::TestWithParam<MessageTextCase> {};
 
 TEST_P(MessageTextTable, RendersTheNumber) {
     const MessageTextCase& c = GetParam();
-    SetLastResponseInfo(c.responseText);
-    const Rendered r = Render(c.errorCode, c.capacity);
+    const Rendered r =
+        Render(CInternetException(1, c.errorCode, c.responseText, c.curlWords), c.capacity);
     EXPECT_EQ(r.found, c.found);
     EXPECT_EQ(r.text, c.text);
     EXPECT_EQ(r.helpTopic, 0u);
     EXPECT_TRUE(r.untouchedBeyondCapacity);
-    SetLastResponseInfo({});
 }
 
 const std::string longResponse = "HTTP/1.1 403 " + std::string(2000, 'x');
@@ -79,8 +81,64 @@ INSTANTIATE_TEST_SUITE_P(
         MessageTextCase{"ExtendedWithoutResponse", errorExtended, 1024, "", true, ""},
         MessageTextCase{"ExtendedResponseControlsReplaced", errorExtended, 1024,
                         "HTTP/1.1 403 \x1b]0;owned\x07 Red\x1b[31m\r\n", true,
-                        "HTTP/1.1 403  ]0;owned  Red [31m"}),
+                        "HTTP/1.1 403  ]0;owned  Red [31m"},
+        // A libcurl code without a text of its own: libcurl's words say what happened.
+        MessageTextCase{"TransferFailedWithCurlWords", errorTransferFailed, 1024, "", true,
+                        "The HTTP client stopped the transfer. libcurl says: Maximum file size "
+                        "exceeded",
+                        "Maximum file size exceeded"},
+        MessageTextCase{"TransferFailedCurlWordsCut", errorTransferFailed, 50, "", true,
+                        "The HTTP client stopped the transfer. libcurl say",
+                        "Maximum file size exceeded"},
+        MessageTextCase{"TransferFailedCurlWordsControlsBlanked", errorTransferFailed, 1024, "",
+                        true, "The HTTP client stopped the transfer. libcurl says: bad  [2J header",
+                        "bad \x1b[2J header\n"},
+        MessageTextCase{"TransferFailedWithoutWords", errorTransferFailed, 1024, "", true,
+                        "The HTTP client stopped the transfer."},
+        // Only the unmapped code shows libcurl's words: a mapped one keeps its own text.
+        MessageTextCase{"MappedCodeKeepsItsText", errorNameNotResolved, 1024, "", true,
+                        "No address was found for the server name.",
+                        "Could not resolve host: nothing.invalid"},
+        MessageTextCase{"RedirectToAnInvalidUrl", errorRedirectInvalidUrl, 1024, "", true,
+                        "The server redirected the request to an address that is not a valid URL.",
+                        "Port number out of range"}),
     [](const testing::TestParamInfo<MessageTextCase>& info) { return info.param.name; });
+
+// The text is the object's alone: what the layer records after the failure was raised cannot
+// change it.
+TEST(MessageText, ComesFromTheObjectAloneOnceRaised) {
+    std::optional<CInternetException> caught;
+    try {
+        ThrowInternetFailure(1, errorExtended, "HTTP/1.1 403 Tunnel refused", "words");
+    } catch (const CInternetException& failure) {
+        caught.emplace(failure);
+    }
+    ASSERT_TRUE(caught.has_value());
+    EXPECT_EQ(caught->errorCode, errorExtended);
+    EXPECT_EQ(GetLastInternetError(), errorExtended);
+    EXPECT_EQ(GetLastResponseInfo(), "HTTP/1.1 403 Tunnel refused");
+
+    SetLastInternetError(errorStalled);
+    SetLastResponseInfo("HTTP/1.1 500 Something later");
+    char buffer[128];
+    EXPECT_TRUE(caught->MessageText(buffer, sizeof buffer));
+    EXPECT_STREQ(buffer, "HTTP/1.1 403 Tunnel refused");
+    SetLastResponseInfo({});
+}
+
+// The older form of a raise, which records the number and the response text first, still gives
+// a complete object.
+TEST(MessageText, RaiseFromTheLastErrorTakesItsNumberAndText) {
+    SetLastResponseInfo("HTTP/1.1 407 Proxy says no");
+    SetLastInternetError(errorExtended);
+    try {
+        ThrowInternetFailure(1);
+    } catch (const CInternetException& failure) {
+        SetLastResponseInfo({});
+        EXPECT_EQ(failure.errorCode, errorExtended);
+        EXPECT_EQ(failure.responseText, "HTTP/1.1 407 Proxy says no");
+    }
+}
 
 TEST(MessageText, HelpTopicIsOptional) {
     char buffer[128];
@@ -95,7 +153,12 @@ TEST(MessageText, HelpTopicIsOptional) {
 // report always tells which failure it was.
 TEST(LayerMessageTable, EveryNumberHasItsOwnOneLineText) {
     std::set<std::string> seen;
-    for (std::uint32_t code = errorInternetFirst + 1; code <= errorHeaderIncomplete; ++code) {
+    std::vector<std::uint32_t> codes;
+    for (std::uint32_t code = errorInternetFirst + 1; code <= errorAuthenticationFailed; ++code)
+        codes.push_back(code);
+    codes.insert(codes.end(),
+                 {errorHeaderIncomplete, errorCredentialsUnsendable, errorTransferFailed, errorRedirectInvalidUrl});
+    for (const std::uint32_t code : codes) {
         std::string text;
         ASSERT_TRUE(LookUpLayerMessage(code, text)) << code;
         EXPECT_FALSE(text.empty()) << code;
@@ -103,7 +166,7 @@ TEST(LayerMessageTable, EveryNumberHasItsOwnOneLineText) {
         EXPECT_TRUE(seen.insert(text).second) << code << " repeats: " << text;
     }
     std::string untouched = "kept";
-    EXPECT_FALSE(LookUpLayerMessage(errorHeaderIncomplete + 1, untouched));
+    EXPECT_FALSE(LookUpLayerMessage(errorInternetLast, untouched));
     EXPECT_EQ(untouched, "kept");
 }
 
@@ -147,15 +210,32 @@ INSTANTIATE_TEST_SUITE_P(
         PrintableCase{"TruncatedSequence", "x\xe2\x80", "x\xe2"}),
     [](const testing::TestParamInfo<PrintableCase>& info) { return info.param.name; });
 
+// A text the user gave is echoed with its controls blanked as above, and nothing else changed:
+// not even blanks at its ends are trimmed.
+TEST(PrintableText, BlanksControlsAndKeepsEveryOtherByte) {
+    EXPECT_EQ(PrintableText(" http://h/\x1b[2J\r\n\xc2\x9bx y\x7f "), " http://h/ [2J   x y  ");
+    EXPECT_EQ(PrintableText("\xc3\xa4\xe9"), "\xc3\xa4\xe9");
+}
+
+// For the agent text only C0 controls and DEL are blanked: every other byte, whatever the
+// encoding of the program's name, stays.
+TEST(BlankControlBytes, BlanksC0AndDelOnly) {
+    EXPECT_EQ(BlankControlBytes(std::string("k\r\nX-Injected: 1\0\t\x1b\x7f", 20)),
+              "k  X-Injected: 1    ");
+    EXPECT_EQ(BlankControlBytes("\x81\x5c\x9b\xc2\x85 ok"), "\x81\x5c\x9b\xc2\x85 ok");
+}
+
 struct CurlCase {
     const char* name;
     CurlFailureFacts facts;
     std::uint32_t expected;
 };
 
+// The facts as the build that the project tests with gives them: OpenSSL is the TLS backend.
 CurlFailureFacts Facts(CURLcode code) {
     CurlFailureFacts facts;
     facts.code = code;
+    facts.verifyResultIsOpenssl = true;
     return facts;
 }
 
@@ -260,8 +340,49 @@ INSTANTIATE_TEST_SUITE_P(
                        }),
                  errorHeaderTooLarge},
         CurlCase{"AuthenticationUnanswerable", Facts(CURLE_AUTH_ERROR), errorAuthenticationFailed},
-        CurlCase{"AnythingElse", Facts(CURLE_FAILED_INIT), errorInternal}),
+        CurlCase{"UserUrlMalformed", Facts(CURLE_URL_MALFORMAT), errorInvalidUrl},
+        CurlCase{"RedirectToAMalformedUrl",
+                 Facts(CURLE_URL_MALFORMAT, [](auto& f) { f.responseCode = 302; }),
+                 errorRedirectInvalidUrl},
+        // With another TLS backend the verification code is not OpenSSL's: 10 is no expiry.
+        CurlCase{"OtherBackendVerifyCode",
+                 Facts(CURLE_PEER_FAILED_VERIFICATION,
+                       [](auto& f) {
+                           f.verifyResult = 10;
+                           f.verifyResultIsOpenssl = false;
+                       }),
+                 errorCertificateUntrusted},
+        CurlCase{
+            "OtherBackendNoVerifyCode",
+            Facts(CURLE_PEER_FAILED_VERIFICATION, [](auto& f) { f.verifyResultIsOpenssl = false; }),
+            errorCertificateUntrusted},
+        CurlCase{"AnythingElse", Facts(CURLE_FAILED_INIT), errorTransferFailed},
+        CurlCase{"FileSizeExceeded", Facts(CURLE_FILESIZE_EXCEEDED), errorTransferFailed}),
     [](const testing::TestParamInfo<CurlCase>& info) { return info.param.name; });
+
+#if LIBCURL_VERSION_NUM >= 0x080600
+// libcurl 8.6 and later report a header block over their limit with a code of its own.
+TEST(CurlErrorMap, TooLargeIsHeadersTooLarge) {
+    EXPECT_EQ(InternetErrorFromCurl(Facts(CURLE_TOO_LARGE)), errorHeaderTooLarge);
+}
+#endif
+
+TEST(CurlWords, ErrorBufferFirstThenTheCodesText) {
+    EXPECT_EQ(CurlWords("Port number out of range\n", CURLE_URL_MALFORMAT),
+              "Port number out of range");
+    EXPECT_EQ(CurlWords("", CURLE_FILESIZE_EXCEEDED), curl_easy_strerror(CURLE_FILESIZE_EXCEEDED));
+    EXPECT_EQ(CurlWords(nullptr, CURLE_FAILED_INIT), curl_easy_strerror(CURLE_FAILED_INIT));
+}
+
+TEST(TlsBackendIsOpenssl, OnlyWhenOpensslIsTheBackendInUse) {
+    EXPECT_TRUE(TlsBackendIsOpenssl("OpenSSL/3.0.11"));
+    EXPECT_TRUE(TlsBackendIsOpenssl("(GnuTLS/3.7.9) OpenSSL/3.0.11"));
+    EXPECT_FALSE(TlsBackendIsOpenssl("(OpenSSL/3.0.11) GnuTLS/3.7.9"));
+    EXPECT_FALSE(TlsBackendIsOpenssl("GnuTLS/3.7.9"));
+    EXPECT_FALSE(TlsBackendIsOpenssl("mbedTLS/3.4.0"));
+    EXPECT_FALSE(TlsBackendIsOpenssl("LibreSSL/3.8.2"));
+    EXPECT_FALSE(TlsBackendIsOpenssl(""));
+}
 
 }  // namespace
 }  // namespace korrin

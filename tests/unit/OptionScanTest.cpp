@@ -97,3 +97,27 @@ INSTANTIATE_TEST_SUITE_P(
 
 }  // namespace
 }  // namespace korrin
+
+namespace korrin {
+namespace {
+
+// Every value that the scan takes for -p is zeroed in place, whatever its position and letter
+// case; a "-p" that is a value of another option, or the URL, and every other argument stay.
+TEST(BlankPasswordArguments, ZeroesEveryPasswordValueAndNothingElse) {
+    std::vector<std::string> all{
+        "/usr/bin/korrin", "-p", "-p", "first", "-u", "-p", "-o", "-p", "-P", "second", "-p"};
+    std::vector<std::string> expected = all;
+    expected[3] = std::string(5, '\0');
+    expected[9] = std::string(6, '\0');
+    std::vector<char*> argv;
+    for (auto& argument : all) argv.push_back(argument.data());
+    argv.push_back(nullptr);
+
+    const Options options = ScanOptions(static_cast<int>(all.size()), argv.data());
+    BlankPasswordArguments(static_cast<int>(all.size()), argv.data());
+    EXPECT_EQ(options.password, "second");
+    EXPECT_EQ(all, expected);
+}
+
+}  // namespace
+}  // namespace korrin
