@@ -37,6 +37,8 @@ enum InternetError : std::uint32_t {
     errorTlsSetup = 12025,
     errorHeaderTooLarge = 12026,
     errorAuthenticationFailed = 12027,
+    // The body arrived whole but does not match a checksum that its server sent with it.
+    errorDigestMismatch = 12036,
     errorInternetLast = 12999,
 };
 

@@ -48,6 +48,7 @@ constexpr MessageEntry layerMessages[] = {
     {errorHeaderTooLarge, "The server's response headers were too large to read."},
     {errorAuthenticationFailed,
      "The server asked for credentials in a form that could not be answered."},
+    {errorDigestMismatch, "The file that arrived does not match the checksum the server sent."},
 };
 
 // The length of the well-formed UTF-8 sequence of two or more bytes that starts at text[at], or
