@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "support/NginxServer.h"
 #include "support/Process.h"
 #include "support/ScriptedServer.h"
 
@@ -171,6 +172,45 @@ TEST_P(ContentDigest, DecidesTheVerdictAndKeepsTheBytes) {
 
 INSTANTIATE_TEST_SUITE_P(Table, ContentDigest, ::testing::ValuesIn(DigestCases()),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// A real server that adds the header to a body of many deliveries: every piece is fed, across
+// every pause of the transfer. The checksum of a redirect is not the final answer's and is not
+// checked.
+TEST(ContentDigestFromNginx, ChecksABodyOfManyDeliveriesAndOnlyTheFinalAnswer) {
+    const std::string big = PatternBody(3 * 1024 * 1024 + 17);
+    const std::string changed = [&big] {
+        std::string copy = big;
+        copy[big.size() / 2] ^= 1;
+        return copy;
+    }();
+    NginxServer::Config config;
+    config.serverDirectives =
+        "location = /good.bin { add_header Content-Digest \"sha-256=:" + Sha256(big) +
+        ":\"; }\n"
+        "location = /bad.bin { add_header Repr-Digest \"sha-512=:" +
+        Sha512(changed) +
+        ":\"; }\n"
+        "location = /moved { add_header Repr-Digest \"sha-512=:" +
+        Sha512(changed) + ":\"; return 302 /good.bin; }\n";
+    NginxServer nginx(config);
+    WriteFile(nginx.Root() + "/good.bin", big);
+    WriteFile(nginx.Root() + "/bad.bin", big);
+
+    struct Case {
+        const char* path;
+        bool matches;
+    };
+    for (const Case& c : {Case{"/good.bin", true}, Case{"/bad.bin", false}, Case{"/moved", true}}) {
+        SCOPED_TRACE(c.path);
+        TempDir folder;
+        const ProcessResult run = RunKorrinBinary({nginx.Url(c.path), "-o", folder.File("out")});
+        EXPECT_EQ(run.exitStatus, c.matches ? 0 : 1) << run.standardOutput << nginx.ErrorLog();
+        EXPECT_TRUE(EndsWith(run.standardOutput,
+                             c.matches ? closingLine + retrievedOk : "\n" + mismatchVerdict))
+            << run.standardOutput;
+        EXPECT_TRUE(ReadFile(folder.File("out")) == big) << "the stored bytes differ";
+    }
+}
 
 }  // namespace
 }  // namespace korrin::test
