@@ -6,9 +6,15 @@ sees it) and standard output to a file. Each run is wrapped in /usr/bin/time -v 
 user and system CPU and peak resident memory; in terminal mode the bytes the tool wrote to the
 terminal are counted. Every downloaded file is compared with the source. Prints a Markdown table
 of medians and the korrin/curl and korrin/wget ratios (medians of the per-round ratios).
+
+A fourth row per size, "korrin sha-256", fetches the same file under another name for which nginx
+adds a Content-Digest header with its SHA-256 (computed here, before the server starts), so korrin
+checks the body as it arrives; its cost is printed against the plain korrin row.
 """
 import argparse
+import base64
 import filecmp
+import hashlib
 import os
 import pty
 import re
@@ -24,7 +30,7 @@ import time
 SIZES = {"1K": 1024, "10M": 10 * 1024 ** 2, "1G": 1024 ** 3, "5G": 5 * 1024 ** 3}
 
 
-def start_nginx(root, prefix):
+def start_nginx(root, prefix, locations=""):
     sock = socket.socket()
     sock.bind(("127.0.0.1", 0))
     sock.listen(128)
@@ -37,7 +43,7 @@ events {{ worker_connections 256; }}
 http {{ access_log off; sendfile on; default_type application/octet-stream;
   client_body_temp_path {prefix}/tmp/b; proxy_temp_path {prefix}/tmp/p; fastcgi_temp_path {prefix}/tmp/f;
   uwsgi_temp_path {prefix}/tmp/u; scgi_temp_path {prefix}/tmp/s;
-  server {{ listen 127.0.0.1:{port}; root {root}; }} }}"""
+  server {{ listen 127.0.0.1:{port}; root {root}; {locations} }} }}"""
     with open(prefix + "/nginx.conf", "w") as f:
         f.write(conf)
     env = dict(os.environ, NGINX=f"{sock.fileno()};")
@@ -83,6 +89,7 @@ def run_on_pty(argv):
 
 def commands(tool, korrin, url, out):
     return {"korrin": [korrin, url, "-o", out],
+            "korrin sha-256": [korrin, url.replace(".bin", "-sha256.bin"), "-o", out],
             "curl": ["/usr/bin/curl", "-o", out, url],
             "wget": ["/usr/bin/wget", "-O", out, url]}[tool]
 
@@ -95,18 +102,27 @@ def main():
     ap.add_argument("--big", action="store_true", help="add a 5 GiB file")
     args = ap.parse_args()
     sizes = args.sizes.split(",") + (["5G"] if args.big else [])
-    tools = ["korrin", "curl", "wget"]
+    tools = ["korrin", "curl", "wget", "korrin sha-256"]
     work = tempfile.mkdtemp(prefix="korrin-bench-")
     root = work + "/html"
     os.makedirs(root)
+    locations = ""
     for size in sizes:
+        digest = hashlib.sha256()
         with open(f"{root}/{size}.bin", "wb") as f:
             remaining = SIZES[size]
             block = os.urandom(1024 * 1024)
             while remaining > 0:
-                f.write(block[:min(remaining, len(block))])
+                piece = block[:min(remaining, len(block))]
+                f.write(piece)
+                digest.update(piece)
                 remaining -= len(block)
-    nginx, port, sock = start_nginx(root, work)
+        # The same file under a second name, served with its checksum.
+        os.link(f"{root}/{size}.bin", f"{root}/{size}-sha256.bin")
+        value = base64.b64encode(digest.digest()).decode()
+        locations += (f'location = /{size}-sha256.bin {{ '
+                      f'add_header Content-Digest "sha-256=:{value}:"; }} ')
+    nginx, port, sock = start_nginx(root, work, locations)
     results = {}  # (size, mode, tool) -> list of measurement dicts, one per round
     try:
         for size in sizes:
@@ -115,8 +131,8 @@ def main():
             for mode in ("pty", "file"):
                 for rnd in range(args.rounds + 1):  # round 0 is the warm-up
                     for tool in tools:
-                        out = f"{work}/out-{tool}"
-                        timing = f"{work}/time-{tool}"
+                        out = f"{work}/out-{tool.replace(' ', '-')}"
+                        timing = f"{work}/time-{tool.replace(' ', '-')}"
                         argv = ["/usr/bin/time", "-v", "-o", timing] + commands(tool, args.korrin, url, out)
                         # Flush the last run's file to disk first, so that no run pays for the
                         # writeback of another's.
@@ -125,7 +141,7 @@ def main():
                         if mode == "pty":
                             term = run_on_pty(argv)
                         else:
-                            with open(f"{work}/stdout-{tool}", "wb") as so:
+                            with open(f"{work}/stdout-{tool.replace(' ', '-')}", "wb") as so:
                                 subprocess.run(argv, stdout=so, stderr=subprocess.DEVNULL, stdin=subprocess.DEVNULL, check=False)
                             term = 0
                         elapsed = time.perf_counter() - started
@@ -163,11 +179,26 @@ def main():
                         vals.append(va / vb if vb else float("nan"))
                     return statistics.median(vals)
                 extra = ["", "", "", ""]
-                if tool == "korrin":
+                if tool.startswith("korrin"):
                     extra = [f"{ratio('curl', 'wall'):.2f}", f"{ratio('curl', 'cpu'):.2f}",
                              f"{ratio('curl', 'rss_kb'):.2f}", f"{ratio('wget', 'wall'):.2f}"]
                 print(f"| {size} | {mode} | {tool} | {med['wall']:.3f} | {med['user']:.3f} | "
                       f"{med['sys']:.3f} | {int(med['rss_kb'])} | {int(med['term'])} | " + " | ".join(extra) + " |")
+
+    # What checking the checksum costs: the sha-256 row against the plain korrin row, as medians
+    # of the per-round ratios (the two run back to back in every round).
+    print()
+    print("| size | stdout | sha-256 check: wall vs plain korrin | CPU vs plain korrin | user s added |")
+    print("|---|---|---|---|---|")
+    for size in sizes:
+        for mode in ("pty", "file"):
+            checked = results[(size, mode, "korrin sha-256")]
+            plain = results[(size, mode, "korrin")]
+            wall = statistics.median(a["wall"] / b["wall"] for a, b in zip(checked, plain))
+            cpus = [((a["user"] + a["sys"]), (b["user"] + b["sys"])) for a, b in zip(checked, plain)]
+            cpu = statistics.median(a / b if b else float("nan") for a, b in cpus)
+            user = statistics.median(a["user"] - b["user"] for a, b in zip(checked, plain))
+            print(f"| {size} | {mode} | {wall:.2f} | {cpu:.2f} | {user:.3f} |")
 
 
 if __name__ == "__main__":

@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "webaccess/HttpConnection.h"
+#include "webaccess/ContentDigest.h"
 #include "webaccess/CurlErrorMap.h"
 #include "webaccess/InternetErrors.h"
 #include "webaccess/InternetException.h"
@@ -214,14 +215,22 @@ std::uint32_t CHttpFile::ReadBody(void* buffer, std::uint32_t count) {
         ThrowInternetFailure(requestContext);
     }
     if (count == 0) return 0;
+    if (!bodyDigest) bodyDigest.emplace(DigestChecks(headerBlock));
     if (!HasPending() && !done) Pump(true);
     if (HasPending()) {
         const std::size_t n = std::min<std::size_t>(count, pending.size() - pendingOffset);
         std::memcpy(buffer, pending.data() + pendingOffset, n);
         pendingOffset += n;
+        bodyDigest->Update(buffer, n);
         return static_cast<std::uint32_t>(n);
     }
     if (result != CURLE_OK || callbackError != 0) RaiseTransferFailure();
+    // The body is whole; it counts as received only if it is what the server vouched for.
+    const DigestVerdict verdict = bodyDigest->Finish();
+    if (verdict != DigestVerdict::matches) {
+        ThrowInternetFailure(requestContext,
+                             verdict == DigestVerdict::differs ? errorDigestMismatch : errorInternal);
+    }
     return 0;
 }
 

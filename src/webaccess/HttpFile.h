@@ -3,9 +3,11 @@
 #include <curl/curl.h>
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "webaccess/BodyDigest.h"
 #include "webaccess/CurlHandles.h"
 #include "webaccess/HeaderBlock.h"
 
@@ -49,7 +51,8 @@ public:
 
     // Places up to count bytes of the body in buffer and returns how many; 0 once the body is
     // complete. Raises CInternetException when the transfer fails, after every byte that did
-    // arrive has been returned: a body shorter than its Content-Length raises at its end.
+    // arrive has been returned: a body shorter than its Content-Length raises at its end, and so
+    // does a 200 body that does not match a SHA-256 or SHA-512 checksum sent in its headers.
     std::uint32_t ReadBody(void* buffer, std::uint32_t count);
 
 private:
@@ -95,6 +98,9 @@ private:
 
     std::vector<char> pending;  // body bytes delivered by libcurl and not yet read
     std::size_t pendingOffset = 0;
+    // The checksums of the final response, computed over every byte that ReadBody hands out;
+    // made at the first ReadBody, when the header block is complete.
+    std::optional<BodyDigest> bodyDigest;
 };
 
 }  // namespace korrin

@@ -46,6 +46,8 @@ enum InternetError : std::uint32_t {
     errorTransferFailed = 12033,
     // A redirect's Location is no valid URL (the user's URL was fine).
     errorRedirectInvalidUrl = 12034,
+    // The body arrived whole but does not match a checksum that its server sent with it.
+    errorDigestMismatch = 12036,
     errorInternetLast = 12999,
 };
 

@@ -54,6 +54,7 @@ constexpr MessageEntry layerMessages[] = {
     {errorTransferFailed, "The HTTP client stopped the transfer."},
     {errorRedirectInvalidUrl,
      "The server redirected the request to an address that is not a valid URL."},
+    {errorDigestMismatch, "The file that arrived does not match the checksum the server sent."},
 };
 
 // The length of the well-formed UTF-8 sequence of two or more bytes that starts at text[at], or

@@ -157,7 +157,8 @@ TEST(LayerMessageTable, EveryNumberHasItsOwnOneLineText) {
     for (std::uint32_t code = errorInternetFirst + 1; code <= errorAuthenticationFailed; ++code)
         codes.push_back(code);
     codes.insert(codes.end(),
-                 {errorHeaderIncomplete, errorCredentialsUnsendable, errorTransferFailed, errorRedirectInvalidUrl});
+                 {errorHeaderIncomplete, errorCredentialsUnsendable, errorTransferFailed, errorRedirectInvalidUrl,
+                  errorDigestMismatch});
     for (const std::uint32_t code : codes) {
         std::string text;
         ASSERT_TRUE(LookUpLayerMessage(code, text)) << code;

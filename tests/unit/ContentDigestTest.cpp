@@ -1,0 +1,197 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "webaccess/BodyDigest.h"
+#include "webaccess/ContentDigest.h"
+
+namespace korrin {
+namespace {
+
+// Bytes from hexadecimal text, made independently of the decoder under test.
+std::string Hex(const std::string& hex) {
+    std::string bytes;
+    for (std::size_t i = 0; i + 1 < hex.size(); i += 2) {
+        bytes.push_back(static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16)));
+    }
+    return bytes;
+}
+
+// The digests of "hello world\n", as bytes and as base64.
+const std::string sha256Bytes =
+    Hex("a948904f2f0f479b8f8197694b30184b0d2ed1c1cd2a1ec0fb85d299a192a447");
+const std::string sha512Bytes = Hex(
+    "db3974a97f2407b7cae1ae637c0030687a11913274d578492558e39c16c017de84eacdc8c62fe34ee4e12b4b1428"
+    "817f09b6a2760c3f8a664ceae94d2434a593");
+const std::string sha256Base64 = "qUiQTy8PR5uPgZdpSzAYSw0u0cHNKh7A+4XSmaGSpEc=";
+const std::string sha512Base64 =
+    "2zl0qX8kB7fK4a5jfAAwaHoRkTJ01XhJJVjjnBbAF96E6s3Ixi/jTuThK0sUKIF/Cbaidgw/imZM6ulNJDSlkw==";
+
+const DigestCheck good256{DigestAlgorithm::sha256, sha256Bytes};
+const DigestCheck good512{DigestAlgorithm::sha512, sha512Bytes};
+const DigestCheck bad256{DigestAlgorithm::sha256, std::nullopt};
+const DigestCheck bad512{DigestAlgorithm::sha512, std::nullopt};
+
+struct FieldCase {
+    const char* name;
+    std::string value;
+    std::vector<DigestCheck> checks;
+};
+
+TEST(ContentDigest, ReadsDictionaryFields) {
+    const std::vector<FieldCase> cases = {
+        {"one member", "sha-256=:" + sha256Base64 + ":", {good256}},
+        {"sha-512", "sha-512=:" + sha512Base64 + ":", {good512}},
+        {"both, in order",
+         "sha-512=:" + sha512Base64 + ":, sha-256=:" + sha256Base64 + ":",
+         {good512, good256}},
+        {"blanks and tabs around commas",
+         "  sha-256=:" + sha256Base64 + ":\t,\tsha-512=:" + sha512Base64 + ":  ",
+         {good256, good512}},
+        {"parameters are ignored", "sha-256=:" + sha256Base64 + ":;a=1;b", {good256}},
+        {"padding left out", "sha-256=:" + sha256Base64.substr(0, 43) + ":", {good256}},
+        {"unknown algorithms pass by",
+         "md5=:XrY7u+Ae7tCTyyK7j1rNww==:, sha=:Kq5sNclPz7QV2+lfQIuc6R7oRu0=:, "
+         "sha-256=:" +
+             sha256Base64 + ":, unixsum=:AAAA:",
+         {good256}},
+        {"unknown members of any form pass by",
+         "x=\"a, b\", y=(1 2, 3), z=?1, sha-256=:" + sha256Base64 + ":",
+         {good256}},
+        {"a later member replaces an earlier one",
+         "sha-256=:AAAA:, sha-256=:" + sha256Base64 + ":",
+         {good256}},
+        {"upper-case keys are no dictionary keys", "SHA-256=:" + sha256Base64 + ":", {}},
+        {"nothing readable", "!!! not a dictionary", {}},
+        {"empty", "", {}},
+        {"invalid base64 character", "sha-256=:" + sha256Base64.substr(0, 42) + "!=:", {bad256}},
+        {"base64url alphabet", "sha-256=:qUiQTy8PR5uPgZdpSzAYSw0u0cHNKh7A-4XSmaGSpEc=:", {bad256}},
+        {"blank inside the bytes",
+         "sha-256=:qUiQTy8PR5uPgZdpSzAYSw0u 0cHNKh7A+4XSmaGSpEc=:",
+         {bad256}},
+        {"a sha-512 value under sha-256", "sha-256=:" + sha512Base64 + ":", {bad256}},
+        {"one byte short", "sha-256=:" + sha256Base64.substr(0, 40) + ":", {bad256}},
+        {"padding in the middle",
+         "sha-512=:" + sha512Base64.substr(0, 84) + "==" + sha512Base64.substr(84) + ":",
+         {bad512}},
+        {"no closing colon", "sha-256=:" + sha256Base64, {bad256}},
+        {"a token, not bytes", "sha-256=abc", {bad256}},
+        {"a boolean, no value", "sha-256", {bad256}},
+        {"a quoted string", "sha-256=\"" + sha256Base64 + "\"", {bad256}},
+        {"text after the bytes", "sha-256=:" + sha256Base64 + ":junk", {bad256}},
+        {"empty bytes", "sha-512=::", {bad512}},
+    };
+    for (const FieldCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<DigestCheck> checks;
+        ParseDigestDictionary(c.value, checks);
+        EXPECT_EQ(checks, c.checks);
+    }
+}
+
+TEST(ContentDigest, ReadsLegacyDigestFields) {
+    const std::vector<FieldCase> cases = {
+        {"upper case", "SHA-256=" + sha256Base64, {good256}},
+        {"lower case", "sha-512=" + sha512Base64, {good512}},
+        {"weak algorithms pass by",
+         "MD5=XrY7u+Ae7tCTyyK7j1rNww==, SHA=Kq5sNclPz7QV2+lfQIuc6R7oRu0=, SHA-256=" + sha256Base64,
+         {good256}},
+        {"both, with blanks",
+         " SHA-512 = " + sha512Base64 + " ,SHA-256=" + sha256Base64,
+         {good512, good256}},
+        {"a structured-field value is no legacy value", "SHA-256=:" + sha256Base64 + ":", {bad256}},
+        {"no value", "SHA-256", {bad256}},
+        {"wrong length", "SHA-256=AAAA", {bad256}},
+        {"nothing readable", "garbage", {}},
+    };
+    for (const FieldCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<DigestCheck> checks;
+        ParseLegacyDigest(c.value, checks);
+        EXPECT_EQ(checks, c.checks);
+    }
+}
+
+TEST(ContentDigest, DecodesStandardBase64) {
+    struct Case {
+        const char* text;
+        std::optional<std::string> bytes;
+    };
+    const std::vector<Case> cases = {
+        {"", ""},
+        {"Zg==", "f"},
+        {"Zg", "f"},
+        {"Zm8=", "fo"},
+        {"Zm9v", "foo"},
+        {"Zh==", "f"},  // unused bits that are not zero
+        {"/+/+", Hex("ffeffe")},
+        {"Z", std::nullopt},
+        {"Zg=", std::nullopt},
+        {"Zg===", std::nullopt},
+        {"Zm9v=", std::nullopt},
+        {"Zg==Zg==", std::nullopt},
+        {"Zm-v", std::nullopt},
+        {"Zm9v\n", std::nullopt},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text);
+        EXPECT_EQ(DecodeBase64(c.text), c.bytes);
+    }
+}
+
+HeaderBlock Block(const std::vector<std::string>& lines) {
+    HeaderBlock block;
+    for (const std::string& line : lines) block.AddLine(line + "\r\n");
+    block.AddLine("\r\n");
+    return block;
+}
+
+TEST(ContentDigest, TakesEveryDigestHeaderOfA200Response) {
+    const HeaderBlock all = Block(
+        {"HTTP/1.1 200 OK", "Content-Digest: sha-256=:AAAA:", "Digest: SHA-512=" + sha512Base64,
+         "repr-digest: sha-512=:" + sha512Base64 + ":",
+         "Content-Digest: sha-256=:" + sha256Base64 + ":"});
+    // The two Content-Digest lines are one dictionary: its later sha-256 member wins.
+    EXPECT_EQ(DigestChecks(all), (std::vector<DigestCheck>{good256, good512, good512}));
+
+    const HeaderBlock notFound =
+        Block({"HTTP/1.1 404 Not Found", "Content-Digest: sha-256=:" + sha256Base64 + ":"});
+    EXPECT_TRUE(DigestChecks(notFound).empty());
+    EXPECT_TRUE(DigestChecks(Block({"HTTP/1.1 200 OK", "Content-Length: 3"})).empty());
+}
+
+TEST(BodyDigest, ComparesTheBodyFedInPieces) {
+    const std::string body = "hello world\n";
+    struct Case {
+        const char* name;
+        std::vector<DigestCheck> checks;
+        std::string fed;
+        DigestVerdict verdict;
+    };
+    const std::vector<Case> cases = {
+        {"no checks", {}, body, DigestVerdict::matches},
+        {"sha-256", {good256}, body, DigestVerdict::matches},
+        {"both", {good512, good256}, body, DigestVerdict::matches},
+        {"one byte changed", {good256}, "hello world!", DigestVerdict::differs},
+        {"one byte missing", {good512}, "hello world", DigestVerdict::differs},
+        {"one of two differs",
+         {good256, DigestCheck{DigestAlgorithm::sha512, sha256Bytes + sha256Bytes}},
+         body,
+         DigestVerdict::differs},
+        {"an unreadable value", {bad256}, body, DigestVerdict::differs},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        BodyDigest digest(c.checks);
+        // Fed in uneven pieces, an empty one among them.
+        digest.Update(c.fed.data(), 5);
+        digest.Update(c.fed.data() + 5, 0);
+        digest.Update(c.fed.data() + 5, c.fed.size() - 5);
+        EXPECT_EQ(digest.Finish(), c.verdict);
+        EXPECT_EQ(digest.Finish(), c.verdict) << "a second call gives the same verdict";
+    }
+}
+
+}  // namespace
+}  // namespace korrin
