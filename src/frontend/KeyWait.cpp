@@ -54,6 +54,7 @@ bool CharacterComplete(std::string_view bytes) {
 // elsewhere during the wait, so the wait acts on them at a point of its own choosing.
 volatile sig_atomic_t endingSignal = 0;  // one of endingSignals, 0 for none
 volatile sig_atomic_t stopAsked = 0;     // SIGTSTP (Ctrl-Z) arrived
+volatile sig_atomic_t continued = 0;     // SIGCONT arrived
 
 // The signals whose default action ends the process and which a user or the system sends to a
 // waiting console program.
@@ -68,10 +69,11 @@ static_assert(caughtSignals[stopSignalIndex] == SIGTSTP);
 void RecordSignal(int signalNumber) {
     if (signalNumber == SIGTSTP) {
         stopAsked = 1;
-    } else if (signalNumber != SIGCONT) {
+    } else if (signalNumber == SIGCONT) {
+        continued = 1;
+    } else {
         endingSignal = signalNumber;
     }
-    // SIGCONT only wakes the wait, which then looks at the terminal again.
 }
 
 // The signal handling of one wait, from construction to destruction:
@@ -88,6 +90,7 @@ class WaitSignals {
     WaitSignals() {
         endingSignal = 0;
         stopAsked = 0;
+        continued = 0;
         sigset_t block;
         sigemptyset(&block);
         sigaddset(&block, SIGTTOU);
@@ -125,6 +128,12 @@ class WaitSignals {
         ::sigprocmask(SIG_UNBLOCK, &only, nullptr);
         ::sigprocmask(SIG_BLOCK, &only, nullptr);
         Install(stopSignalIndex);
+        // The SIGCONT that ended this stop is taken here, not later as one of its own.
+        sigset_t continueSignal;
+        sigemptyset(&continueSignal);
+        sigaddset(&continueSignal, SIGCONT);
+        const timespec none{};
+        ::sigtimedwait(&continueSignal, nullptr, &none);
     }
 
   private:
@@ -263,22 +272,38 @@ KeyRead ReadKeyPress(int tty) {
 // arrived, or 0. The terminal is in key mode only while the process is in the foreground: the
 // wait leaves it (putting the settings back) before a stop, when it finds itself continued in the
 // background, and on every way out.
-// showPrompt is called once, with true when the process is in the foreground and the terminal in
-// key mode.
-int WaitInKeyMode(const Terminal& terminal, WaitSignals& signals,
-                  const std::function<void(bool)>& showPrompt) {
+// Writes prompt to standard output once: with showOnTerminal true when the process is in the
+// foreground and the terminal in key mode.
+using ShowPrompt = std::function<void(bool showOnTerminal)>;
+
+// The last line of prompt, without the line feed before it.
+std::string_view LastLine(std::string_view prompt) {
+    const std::size_t lineFeed = prompt.rfind('\n');
+    return lineFeed == std::string_view::npos ? prompt : prompt.substr(lineFeed + 1);
+}
+
+// Waits for the key with the signals of the wait in place; returns the ending signal that
+// arrived, or 0. The terminal is in key mode only while the process is in the foreground: the
+// wait leaves it (putting the settings back) before a stop, when it finds itself continued in the
+// background, and on every way out. Continued in the foreground, it switches to key mode again
+// and writes the last line of the prompt to the terminal once more, since the shell's report of
+// the stop and of fg has pushed it out of sight.
+int WaitInKeyMode(const Terminal& terminal, WaitSignals& signals, std::string_view prompt,
+                  const ShowPrompt& showPrompt) {
     KeyMode keyMode(terminal);
     bool prompted = false;
-    const auto prompt = [&](bool waiting) {
-        if (!prompted) showPrompt(waiting);
-        prompted = true;
-    };
+    bool resumed = false;
     for (;;) {
         // Checked again after every wake: a job may have been stopped and continued in the
         // background, or moved there by another process of the session.
         if (!terminal.InForeground()) break;
-        if (!keyMode.Active() && !keyMode.Enter()) break;
-        prompt(true);
+        if (!keyMode.Active()) {
+            if (!keyMode.Enter()) break;
+            if (resumed) terminal.Write(LastLine(prompt));
+        }
+        if (!prompted) showPrompt(true);
+        prompted = true;
+        resumed = false;
         pollfd input{terminal.Fd(), POLLIN, 0};
         const int ready = ::ppoll(&input, 1, nullptr, signals.WaitMask());
         if (endingSignal != 0) return endingSignal;
@@ -286,6 +311,15 @@ int WaitInKeyMode(const Terminal& terminal, WaitSignals& signals,
             stopAsked = 0;
             keyMode.Leave();
             signals.StopAsCtrlZWould();
+            resumed = true;
+            continue;
+        }
+        if (continued != 0) {
+            // Stopped by a signal that cannot be caught, and continued: the shell may have put
+            // its own settings in place, and the job may be in the background now.
+            continued = 0;
+            keyMode.Leave();
+            resumed = true;
             continue;
         }
         if (ready < 0) {
@@ -298,7 +332,7 @@ int WaitInKeyMode(const Terminal& terminal, WaitSignals& signals,
         if (read == KeyRead::key) break;
         if (read == KeyRead::failed && terminal.InForeground()) break;
     }
-    prompt(false);
+    if (!prompted) showPrompt(false);
     return 0;
 }
 
@@ -326,10 +360,10 @@ void WaitForKeyPress(std::string_view prompt) {
     const Terminal terminal;
     // Standard output keeps its bytes in every case. While the wait waits, the person at the
     // terminal is told what is awaited even when standard output goes elsewhere.
-    const auto showPrompt = [prompt, &terminal](bool waiting) {
+    const ShowPrompt showPrompt = [prompt, &terminal](bool showOnTerminal) {
         std::fwrite(prompt.data(), 1, prompt.size(), stdout);
         std::fflush(stdout);
-        if (waiting && !terminal.Receives(stdout)) terminal.Write(prompt);
+        if (showOnTerminal && !terminal.Receives(stdout)) terminal.Write(prompt);
     };
     // No console input: no controlling terminal, or a job that is not in the terminal's
     // foreground (a read would stop it). Checked at the moment of the wait, as the shell may have
@@ -341,7 +375,7 @@ void WaitForKeyPress(std::string_view prompt) {
     int endedBy = 0;
     {
         WaitSignals signals;
-        endedBy = WaitInKeyMode(terminal, signals, showPrompt);
+        endedBy = WaitInKeyMode(terminal, signals, prompt, showPrompt);
     }
     // The terminal is restored and the dispositions are back: the signal now does what it would
     // have done without the wait.
