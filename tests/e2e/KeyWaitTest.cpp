@@ -250,6 +250,7 @@ TEST(KeyWaitSignals, SignalsIgnoredAtTheStartStayIgnored) {
     termios after{};
     ASSERT_EQ(tcgetattr(terminal.slave, &after), 0);
     ExpectSameSettings(before, after);
+    EXPECT_EQ(LeftoverInput(terminal.slave), "") << "the key ended the wait";
 }
 
 // What the shell does to a job that waits in the foreground, and how the job must end.
