@@ -100,6 +100,7 @@ TerminalRun::TerminalRun(PseudoTerminal& terminal, const std::vector<std::string
     std::vector<std::string> all{KORRIN_BINARY};
     all.insert(all.end(), arguments.begin(), arguments.end());
     std::vector<char*> argv;
+    argv.reserve(all.size() + 1);
     for (auto& argument : all) argv.push_back(argument.data());
     argv.push_back(nullptr);
     if (pipe2(input, O_CLOEXEC) != 0 || pipe2(shellCommands, O_CLOEXEC) != 0 ||
