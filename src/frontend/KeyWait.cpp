@@ -52,16 +52,14 @@ bool CharacterComplete(std::string_view bytes) {
 // The signal that arrived during the wait, for the wait to act on. The handlers only record;
 // they run only while the wait sleeps in ppoll(), since every handled signal is blocked
 // elsewhere during the wait, so the wait acts on them at a point of its own choosing.
-volatile sig_atomic_t endingSignal = 0;  // one of endingSignals, 0 for none
+volatile sig_atomic_t endingSignal = 0;  // SIGINT, SIGTERM, SIGHUP or SIGQUIT; 0 for none
 volatile sig_atomic_t stopAsked = 0;     // SIGTSTP (Ctrl-Z) arrived
 volatile sig_atomic_t continued = 0;     // SIGCONT arrived
 
-// The signals whose default action ends the process and which a user or the system sends to a
-// waiting console program.
-constexpr int endingSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
-
-// The signals the wait catches: the ending ones, Ctrl-Z's SIGTSTP (to give the terminal back
-// before the stop) and SIGCONT (to take it again, or not, after being continued).
+// The signals the wait catches: those whose default action ends the process and which a user or
+// the system sends to a waiting console program (SIGINT, SIGTERM, SIGHUP, SIGQUIT), Ctrl-Z's
+// SIGTSTP (to give the terminal back before the stop) and SIGCONT (to take it again, or not, after
+// being continued).
 constexpr int caughtSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGTSTP, SIGCONT};
 constexpr std::size_t stopSignalIndex = 4;
 static_assert(caughtSignals[stopSignalIndex] == SIGTSTP);
