@@ -26,19 +26,19 @@ constexpr std::uint32_t chunkSize = 1024;
 constexpr const char* headerCommentStart = "<!-- HTTP HEADERS:\n";
 constexpr const char* headerCommentEnd = "-->\n\n";
 
-void TakeMessageText(const CInternetException& failure, char (&buffer)[chunkSize],
-                     std::string& errorText) {
-    // Without a text the report stays empty; the result is -1 all the same.
-    failure.MessageText(buffer, sizeof buffer);
-    errorText = buffer;
-}
-
 // The width of the terminal that stream writes to; 0 when it writes to none, or the terminal
 // does not know its size.
 int ConsoleColumns(std::FILE* stream) {
     winsize size{};
     if (stream == nullptr || ::ioctl(::fileno(stream), TIOCGWINSZ, &size) != 0) return 0;
     return size.ws_col;
+}
+
+void TakeMessageText(const CInternetException& failure, char (&buffer)[chunkSize],
+                     std::string& errorText) {
+    // Without a text the report stays empty; the result is -1 all the same.
+    failure.MessageText(buffer, sizeof buffer);
+    errorText = buffer;
 }
 
 }  // namespace
