@@ -9,6 +9,8 @@
 #include <cerrno>
 #include <cstddef>
 #include <cstdio>
+#include <cstring>
+#include <functional>
 #include <string>
 
 namespace korrin {
@@ -47,35 +49,112 @@ bool CharacterComplete(std::string_view bytes) {
     return false;
 }
 
-// The wait's terminal and its settings before the wait, for the signal handlers. settingsBefore
-// is written before waitingTerminal names the terminal, and not changed while it does.
-volatile sig_atomic_t waitingTerminal = -1;
-termios settingsBefore{};
+// The signal that arrived during the wait, for the wait to act on. The handlers only record;
+// they run only while the wait sleeps in ppoll(), since every handled signal is blocked
+// elsewhere during the wait, so the wait acts on them at a point of its own choosing.
+volatile sig_atomic_t endingSignal = 0;  // SIGINT, SIGTERM, SIGHUP or SIGQUIT; 0 for none
+volatile sig_atomic_t stopAsked = 0;     // SIGTSTP (Ctrl-Z) arrived
+volatile sig_atomic_t continued = 0;     // SIGCONT arrived
 
-// The signals whose default action ends the process and which a user or the system sends to a
-// waiting console program.
-constexpr int endingSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+// The signals the wait catches: those whose default action ends the process and which a user or
+// the system sends to a waiting console program (SIGINT, SIGTERM, SIGHUP, SIGQUIT), Ctrl-Z's
+// SIGTSTP (to give the terminal back before the stop) and SIGCONT (to take it again, or not, after
+// being continued).
+constexpr int caughtSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGTSTP, SIGCONT};
+constexpr std::size_t stopSignalIndex = 4;
+static_assert(caughtSignals[stopSignalIndex] == SIGTSTP);
 
-// Puts the terminal back as it was, then lets the signal do what it would have done without
-// this handler: end the process.
-void RestoreTerminalAndReraise(int signalNumber) {
-    const int tty = waitingTerminal;
-    if (tty >= 0) ::tcsetattr(tty, TCSANOW, &settingsBefore);
-    struct sigaction defaultAction {};
-    defaultAction.sa_handler = SIG_DFL;
-    sigemptyset(&defaultAction.sa_mask);
-    ::sigaction(signalNumber, &defaultAction, nullptr);
-    // The signal is blocked while its handler runs: raised now, it is delivered when unblocked.
-    ::raise(signalNumber);
-    sigset_t only;
-    sigemptyset(&only);
-    sigaddset(&only, signalNumber);
-    ::sigprocmask(SIG_UNBLOCK, &only, nullptr);
+void RecordSignal(int signalNumber) {
+    if (signalNumber == SIGTSTP) {
+        stopAsked = 1;
+    } else if (signalNumber == SIGCONT) {
+        continued = 1;
+    } else {
+        endingSignal = signalNumber;
+    }
 }
+
+// The signal handling of one wait, from construction to destruction:
+// - caughtSignals get RecordSignal, except one that the process was started with ignored
+//   (nohup, background jobs of a shell without job control): that stays ignored;
+// - the caught signals are blocked except inside ppoll() with WaitMask();
+// - SIGTTOU and SIGTTIN are blocked throughout, so that a terminal call made while the process
+//   is not (or no longer) in the terminal's foreground process group never stops it: changing
+//   the settings then goes through, and reading fails with EIO.
+// The dispositions and the signal mask from before come back when the object goes; a signal
+// that is pending then takes its own course (an ending signal ends the process).
+class WaitSignals {
+  public:
+    WaitSignals() {
+        endingSignal = 0;
+        stopAsked = 0;
+        continued = 0;
+        sigset_t block;
+        sigemptyset(&block);
+        sigaddset(&block, SIGTTOU);
+        sigaddset(&block, SIGTTIN);
+        for (const int s : caughtSignals) sigaddset(&block, s);
+        ::sigprocmask(SIG_BLOCK, &block, &maskBefore);
+        waitMask = maskBefore;
+        sigaddset(&waitMask, SIGTTOU);
+        sigaddset(&waitMask, SIGTTIN);
+        for (std::size_t i = 0; i < std::size(caughtSignals); ++i) Install(i);
+    }
+    ~WaitSignals() {
+        for (std::size_t i = 0; i < std::size(caughtSignals); ++i) {
+            if (installed[i]) ::sigaction(caughtSignals[i], &before[i], nullptr);
+        }
+        ::sigprocmask(SIG_SETMASK, &maskBefore, nullptr);
+    }
+    WaitSignals(const WaitSignals&) = delete;
+    WaitSignals& operator=(const WaitSignals&) = delete;
+
+    // The mask to sleep with: the process's own from before the wait, with SIGTTOU and SIGTTIN
+    // still blocked.
+    const sigset_t* WaitMask() const { return &waitMask; }
+
+    // Stops the process as Ctrl-Z would have without the wait's handler; returns once it has been
+    // continued.
+    void StopAsCtrlZWould() {
+        if (!installed[stopSignalIndex]) return;
+        ::sigaction(SIGTSTP, &before[stopSignalIndex], nullptr);
+        ::raise(SIGTSTP);
+        sigset_t only;
+        sigemptyset(&only);
+        sigaddset(&only, SIGTSTP);
+        // The pending SIGTSTP is delivered here and stops the process; after SIGCONT it goes on.
+        ::sigprocmask(SIG_UNBLOCK, &only, nullptr);
+        ::sigprocmask(SIG_BLOCK, &only, nullptr);
+        Install(stopSignalIndex);
+        // The SIGCONT that ended this stop is taken here, not later as one of its own.
+        sigset_t continueSignal;
+        sigemptyset(&continueSignal);
+        sigaddset(&continueSignal, SIGCONT);
+        const timespec none{};
+        ::sigtimedwait(&continueSignal, nullptr, &none);
+    }
+
+  private:
+    void Install(std::size_t i) {
+        struct sigaction handler {};
+        handler.sa_handler = RecordSignal;
+        sigemptyset(&handler.sa_mask);
+        struct sigaction current {};
+        if (::sigaction(caughtSignals[i], nullptr, &current) != 0) return;
+        if (!installed[i]) before[i] = current;
+        if (before[i].sa_handler == SIG_IGN) return;
+        installed[i] = ::sigaction(caughtSignals[i], &handler, nullptr) == 0;
+    }
+
+    sigset_t maskBefore{};
+    sigset_t waitMask{};
+    struct sigaction before[std::size(caughtSignals)]{};
+    bool installed[std::size(caughtSignals)] = {};
+};
 
 // The controlling terminal, opened for one wait.
 class Terminal {
-public:
+  public:
     Terminal() : fd(::open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC)) {}
     ~Terminal() {
         if (fd >= 0) ::close(fd);
@@ -84,84 +163,175 @@ public:
     Terminal& operator=(const Terminal&) = delete;
     int Fd() const { return fd; }
 
-private:
+    // Whether the process is in the terminal's foreground process group: only then is the
+    // terminal's input the process's to read, and its settings the process's to change.
+    bool InForeground() const { return ::tcgetpgrp(fd) == ::getpgrp(); }
+
+    // Whether stream writes to this terminal itself. /dev/tty is a device of its own, so the
+    // test is whether the stream's terminal is the process's controlling terminal.
+    static bool Receives(std::FILE* stream) {
+        const int fd = ::fileno(stream);
+        return fd >= 0 && ::isatty(fd) == 1 && ::tcgetsid(fd) == ::getsid(0);
+    }
+
+    void Write(std::string_view text) const {
+        while (!text.empty()) {
+            const ssize_t n = ::write(fd, text.data(), text.size());
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) return;
+            text.remove_prefix(static_cast<std::size_t>(n));
+        }
+    }
+
+  private:
     int fd;  // owned; -1 when the process has no controlling terminal
 };
 
-// The handlers of endingSignals for the length of one wait; the earlier dispositions come back
-// when the object goes. A signal that the process ignores stays ignored (nohup, background jobs
-// of a shell without job control).
-class SignalHandlers {
-public:
-    SignalHandlers() {
-        for (std::size_t i = 0; i < std::size(endingSignals); ++i) {
-            struct sigaction handler {};
-            handler.sa_handler = RestoreTerminalAndReraise;
-            sigemptyset(&handler.sa_mask);
-            // Every ending signal waits while one of them restores the terminal.
-            for (const int other : endingSignals) sigaddset(&handler.sa_mask, other);
-            installed[i] = ::sigaction(endingSignals[i], nullptr, &before[i]) == 0 &&
-                           before[i].sa_handler != SIG_IGN &&
-                           ::sigaction(endingSignals[i], &handler, nullptr) == 0;
-        }
-    }
-    ~SignalHandlers() {
-        for (std::size_t i = 0; i < std::size(endingSignals); ++i) {
-            if (installed[i]) ::sigaction(endingSignals[i], &before[i], nullptr);
-        }
-    }
-    SignalHandlers(const SignalHandlers&) = delete;
-    SignalHandlers& operator=(const SignalHandlers&) = delete;
+bool SameSettings(const termios& a, const termios& b) {
+    return a.c_iflag == b.c_iflag && a.c_oflag == b.c_oflag && a.c_cflag == b.c_cflag &&
+           a.c_lflag == b.c_lflag && std::memcmp(a.c_cc, b.c_cc, sizeof a.c_cc) == 0;
+}
 
-private:
-    struct sigaction before[std::size(endingSignals)]{};
-    bool installed[std::size(endingSignals)] = {};
-};
-
-// The terminal in key mode (no line editing, no echo; Ctrl-C and the like still send their
-// signals) for the length of one wait; the settings from before come back when the object goes.
+// Key mode on the terminal (no line editing, no echo; Ctrl-C and the like still send their
+// signals), entered and left as often as the wait is stopped and continued; left when the object
+// goes. Reads return at once (VMIN 0), so that a read never blocks with the signals held back;
+// the wait sleeps in ppoll() instead.
 class KeyMode {
-public:
-    explicit KeyMode(int tty) : tty(tty) {
-        termios keyMode = settingsBefore;
-        keyMode.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO | IEXTEN);
-        keyMode.c_cc[VMIN] = 1;
-        keyMode.c_cc[VTIME] = 0;
-        active = ::tcsetattr(tty, TCSANOW, &keyMode) == 0;
-    }
-    ~KeyMode() {
-        ::tcsetattr(tty, TCSANOW, &settingsBefore);
-        waitingTerminal = -1;
-    }
+  public:
+    explicit KeyMode(const Terminal& terminal) : terminal(terminal) {}
+    ~KeyMode() { Leave(); }
     KeyMode(const KeyMode&) = delete;
     KeyMode& operator=(const KeyMode&) = delete;
+
+    // Takes the terminal's present settings as those to put back, unless they are still the key
+    // mode of an earlier Enter (a stop that the wait could not see coming, SIGSTOP, left them),
+    // and switches to key mode. False when the terminal cannot be switched.
+    bool Enter() {
+        termios current{};
+        if (::tcgetattr(terminal.Fd(), &current) != 0) return false;
+        if (!haveKeySettings || !SameSettings(current, keySettings)) settingsBefore = current;
+        termios wanted = settingsBefore;
+        wanted.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO | IEXTEN);
+        wanted.c_cc[VMIN] = 0;
+        wanted.c_cc[VTIME] = 0;
+        if (::tcsetattr(terminal.Fd(), TCSANOW, &wanted) != 0) return false;
+        haveKeySettings = ::tcgetattr(terminal.Fd(), &keySettings) == 0;
+        active = true;
+        return true;
+    }
+
+    // Puts the settings from before back. A process that is no longer in the foreground does so
+    // only while the terminal still has the key mode set here: once the job that took the
+    // terminal over (the shell) has set its own, they are left alone.
+    void Leave() {
+        if (!active) return;
+        active = false;
+        termios current{};
+        const bool stillKeyMode = haveKeySettings && ::tcgetattr(terminal.Fd(), &current) == 0 &&
+                                  SameSettings(current, keySettings);
+        if (terminal.InForeground() || stillKeyMode) {
+            ::tcsetattr(terminal.Fd(), TCSANOW, &settingsBefore);
+        }
+    }
+
     bool Active() const { return active; }
 
-private:
-    int tty;
+  private:
+    const Terminal& terminal;
     bool active = false;
+    termios settingsBefore{};
+    bool haveKeySettings = false;
+    termios keySettings{};  // as the terminal reported them after the switch
 };
 
-// Reads the bytes of one key press. The first byte may take as long as the user likes; each
-// further byte of the same key must arrive within nextKeyByteWindowMs.
-void ReadKeyPress(int tty) {
+enum class KeyRead { key, nothing, failed };
+
+// Reads the bytes of one key press, after ppoll() has found input. Each further byte of the same
+// key must arrive within nextKeyByteWindowMs.
+KeyRead ReadKeyPress(int tty) {
     std::string bytes;
     char byte = 0;
-    for (;;) {
-        const ssize_t n = ::read(tty, &byte, 1);
-        if (n == 1) break;
-        if (n < 0 && errno == EINTR) continue;
-        return;  // the terminal has hung up
-    }
+    const ssize_t n = ::read(tty, &byte, 1);
+    if (n == 0) return KeyRead::nothing;  // another reader of the terminal was quicker
+    if (n < 0) return errno == EINTR || errno == EAGAIN ? KeyRead::nothing : KeyRead::failed;
     bytes.push_back(byte);
     while (!KeyPressComplete(bytes)) {
         pollfd ready{tty, POLLIN, 0};
         const int count = ::poll(&ready, 1, nextKeyByteWindowMs);
         if (count < 0 && errno == EINTR) continue;
-        if (count <= 0 || (ready.revents & POLLIN) == 0) return;
-        if (::read(tty, &byte, 1) != 1) return;
+        if (count <= 0 || (ready.revents & POLLIN) == 0) break;
+        if (::read(tty, &byte, 1) != 1) break;
         bytes.push_back(byte);
     }
+    return KeyRead::key;
+}
+
+// Waits for the key with the signals of the wait in place; returns the ending signal that
+// arrived, or 0. The terminal is in key mode only while the process is in the foreground: the
+// wait leaves it (putting the settings back) before a stop, when it finds itself continued in the
+// background, and on every way out.
+// Writes prompt to standard output once: with showOnTerminal true when the process is in the
+// foreground and the terminal in key mode.
+using ShowPrompt = std::function<void(bool showOnTerminal)>;
+
+// The last line of prompt, without the line feed before it.
+std::string_view LastLine(std::string_view prompt) {
+    const std::size_t lineFeed = prompt.rfind('\n');
+    return lineFeed == std::string_view::npos ? prompt : prompt.substr(lineFeed + 1);
+}
+
+// Waits for the key with the signals of the wait in place; returns the ending signal that
+// arrived, or 0. The terminal is in key mode only while the process is in the foreground: the
+// wait leaves it (putting the settings back) before a stop, when it finds itself continued in the
+// background, and on every way out. Continued in the foreground, it switches to key mode again
+// and writes the last line of the prompt to the terminal once more, since the shell's report of
+// the stop and of fg has pushed it out of sight.
+int WaitInKeyMode(const Terminal& terminal, WaitSignals& signals, std::string_view prompt,
+                  const ShowPrompt& showPrompt) {
+    KeyMode keyMode(terminal);
+    bool prompted = false;
+    bool resumed = false;
+    for (;;) {
+        // Checked again after every wake: a job may have been stopped and continued in the
+        // background, or moved there by another process of the session.
+        if (!terminal.InForeground()) break;
+        if (!keyMode.Active()) {
+            if (!keyMode.Enter()) break;
+            if (resumed) terminal.Write(LastLine(prompt));
+        }
+        if (!prompted) showPrompt(true);
+        prompted = true;
+        resumed = false;
+        pollfd input{terminal.Fd(), POLLIN, 0};
+        const int ready = ::ppoll(&input, 1, nullptr, signals.WaitMask());
+        if (endingSignal != 0) return endingSignal;
+        if (stopAsked != 0) {
+            stopAsked = 0;
+            keyMode.Leave();
+            signals.StopAsCtrlZWould();
+            resumed = true;
+            continue;
+        }
+        if (continued != 0) {
+            // Stopped by a signal that cannot be caught, and continued: the shell may have put
+            // its own settings in place, and the job may be in the background now.
+            continued = 0;
+            keyMode.Leave();
+            resumed = true;
+            continue;
+        }
+        if (ready < 0) {
+            if (errno == EINTR) continue;
+            break;
+        }
+        if ((input.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) break;  // hung up
+        if ((input.revents & POLLIN) == 0 || !terminal.InForeground()) continue;
+        const KeyRead read = ReadKeyPress(terminal.Fd());
+        if (read == KeyRead::key) break;
+        if (read == KeyRead::failed && terminal.InForeground()) break;
+    }
+    if (!prompted) showPrompt(false);
+    return 0;
 }
 
 }  // namespace
@@ -185,22 +355,29 @@ bool KeyPressComplete(std::string_view bytes) {
 }
 
 void WaitForKeyPress(std::string_view prompt) {
-    const auto showPrompt = [prompt] {
+    const Terminal terminal;
+    // Standard output keeps its bytes in every case. While the wait waits, the person at the
+    // terminal is told what is awaited even when standard output goes elsewhere.
+    const ShowPrompt showPrompt = [prompt, &terminal](bool showOnTerminal) {
         std::fwrite(prompt.data(), 1, prompt.size(), stdout);
         std::fflush(stdout);
+        if (showOnTerminal && !terminal.Receives(stdout)) terminal.Write(prompt);
     };
-    const Terminal terminal;
-    if (terminal.Fd() < 0 || ::tcgetattr(terminal.Fd(), &settingsBefore) != 0) {
-        showPrompt();
+    // No console input: no controlling terminal, or a job that is not in the terminal's
+    // foreground (a read would stop it). Checked at the moment of the wait, as the shell may have
+    // moved the job since it started.
+    if (terminal.Fd() < 0 || !terminal.InForeground()) {
+        showPrompt(false);
         return;
     }
-    waitingTerminal = terminal.Fd();
-    // The handlers come before the switch to key mode and go after the switch back, so that no
-    // signal can end the process while the terminal is in key mode.
-    const SignalHandlers handlers;
-    const KeyMode keyMode(terminal.Fd());
-    showPrompt();
-    if (keyMode.Active()) ReadKeyPress(terminal.Fd());
+    int endedBy = 0;
+    {
+        WaitSignals signals;
+        endedBy = WaitInKeyMode(terminal, signals, prompt, showPrompt);
+    }
+    // The terminal is restored and the dispositions are back: the signal now does what it would
+    // have done without the wait.
+    if (endedBy != 0) ::raise(endedBy);
 }
 
 }  // namespace korrin

@@ -1,5 +1,7 @@
 #include "transfer/DownloadFile.h"
 
+#include <sys/ioctl.h>
+
 #include <ctime>
 #include <memory>
 #include <new>
@@ -24,6 +26,14 @@ constexpr std::uint32_t chunkSize = 1024;
 
 constexpr const char* headerCommentStart = "<!-- HTTP HEADERS:\n";
 constexpr const char* headerCommentEnd = "-->\n\n";
+
+// The width of the terminal that stream writes to; 0 when it writes to none, or the terminal
+// does not know its size.
+int ConsoleColumns(std::FILE* stream) {
+    winsize size{};
+    if (stream == nullptr || ::ioctl(::fileno(stream), TIOCGWINSZ, &size) != 0) return 0;
+    return size.ws_col;
+}
 
 void TakeMessageText(const CInternetException& failure, char (&buffer)[chunkSize],
                      std::string& errorText) {
@@ -63,7 +73,8 @@ std::int32_t DownloadFile(DownloadJob job, const DownloadEnvironment& environmen
     std::unique_ptr<CHttpFile> request;
     try {
         session.emplace(job.agent, environment.session);
-        connection = session->OpenHttpConnection(job.server, 0, job.port, job.userName, job.password);
+        connection =
+            session->OpenHttpConnection(job.server, 0, job.port, job.userName, job.password);
         request = connection->OpenGetRequest(
             "GET", job.object, nullptr, nullptr, nullptr,
             INTERNET_FLAG_RELOAD | (job.secure ? INTERNET_FLAG_SECURE : 0));
@@ -112,7 +123,8 @@ std::int32_t DownloadFile(DownloadJob job, const DownloadEnvironment& environmen
         contentLength = ConvertContentLength(headerText);
     }
 
-    ProgressMeter meter(environment.clock, environment.console);
+    std::FILE* const console = environment.console;
+    ProgressMeter meter(environment.clock, console, [console] { return ConsoleColumns(console); });
     try {
         meter.Start();
         std::int64_t bytesSoFar = 0;

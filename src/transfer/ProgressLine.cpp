@@ -26,10 +26,32 @@ std::int64_t TruncateToInt64(double value) {
 // The width on the console of a text that begins with a carriage return.
 std::size_t VisibleWidth(const std::string& line) { return line.empty() ? 0 : line.size() - 1; }
 
+// "100% [" and "]": what a line holds besides the cells, with a three-digit percentage.
+constexpr int barFrameWidth = 7;
+
+// The columns a line may fill on a console of columns columns: all but the last one on a console
+// narrower than the closing line, else no limit.
+std::size_t UsableColumns(int columns) {
+    if (columns <= 0 || columns >= closingLineWidth) return std::string::npos;
+    return static_cast<std::size_t>(columns - 1);
+}
+
+// Cuts a line that begins with a carriage return to width columns.
+void FitLine(std::string& line, std::size_t width) {
+    if (VisibleWidth(line) > width) line.resize(width + 1);
+}
+
 }  // namespace
 
+int ProgressBarCells(int columns) {
+    const std::size_t usable = UsableColumns(columns);
+    if (usable == std::string::npos) return progressBarWidth;
+    const int room = static_cast<int>(usable) - barFrameWidth;
+    return room < 0 ? 0 : (room < progressBarWidth ? room : progressBarWidth);
+}
+
 ProgressFigures ProgressFiguresFor(std::int64_t bytesSoFar, std::int64_t contentLength,
-                                   std::int64_t secondsLeft) {
+                                   std::int64_t secondsLeft, int barCells) {
     const double received = static_cast<double>(bytesSoFar);
     const double announced = static_cast<double>(contentLength);
     // Scaled before dividing, so that a share that is a whole percentage shows as that
@@ -37,10 +59,10 @@ ProgressFigures ProgressFiguresFor(std::int64_t bytesSoFar, std::int64_t content
     // scaled count is exact up to 2 to the 53rd, and one rounded division of exact values does
     // not cross a whole number for any announced length below about 10 to the 14th bytes.
     const std::int64_t percentage = TruncateToInt64(received * 100.0 / announced);
-    std::int64_t cells = TruncateToInt64(received * progressBarWidth / announced);
-    if (cells > progressBarWidth) cells = progressBarWidth;
+    std::int64_t cells = TruncateToInt64(received * barCells / announced);
+    if (cells > barCells) cells = barCells;
     if (cells < 0) cells = 0;
-    return ProgressFigures{percentage, static_cast<int>(cells), secondsLeft};
+    return ProgressFigures{percentage, static_cast<int>(cells), secondsLeft, barCells};
 }
 
 std::int64_t EstimateSecondsLeft(std::int64_t bytesSoFar, std::int64_t contentLength,
@@ -50,30 +72,43 @@ std::int64_t EstimateSecondsLeft(std::int64_t bytesSoFar, std::int64_t contentLe
     return TruncateToInt64(remaining / rate);
 }
 
-std::string ProgressLineText(const ProgressFigures& figures, std::size_t coverWidth) {
+std::string ProgressLineText(const ProgressFigures& figures, std::size_t coverWidth, int columns) {
+    const std::size_t usable = UsableColumns(columns);
     // Wide enough for a 19-digit percentage and a 64-bit time text.
     char head[32];
     std::snprintf(head, sizeof head, "\r%3" PRId64 "%% [", figures.percentage);
     std::string line(head);
     line.append(static_cast<std::size_t>(figures.filledCells), '>');
-    line.append(static_cast<std::size_t>(progressBarWidth - figures.filledCells), '.');
+    line.append(static_cast<std::size_t>(figures.barCells - figures.filledCells), '.');
     line += ']';
     if (figures.secondsLeft > 0) {
         char timeText[64];
-        std::snprintf(timeText, sizeof timeText, timeTextFormat,
-                      figures.secondsLeft / secondsPerMinute,
-                      figures.secondsLeft % secondsPerMinute);
-        line += timeText;
-        if (VisibleWidth(line) < coverWidth) line.append(coverWidth - VisibleWidth(line), ' ');
+        const int length = std::snprintf(timeText, sizeof timeText, timeTextFormat,
+                                         figures.secondsLeft / secondsPerMinute,
+                                         figures.secondsLeft % secondsPerMinute);
+        // On a narrow console the time text goes first, before the bar is narrowed.
+        if (usable == std::string::npos ||
+            VisibleWidth(line) + static_cast<std::size_t>(length) <= usable) {
+            line += timeText;
+            const std::size_t cover = coverWidth < usable ? coverWidth : usable;
+            if (VisibleWidth(line) < cover) line.append(cover - VisibleWidth(line), ' ');
+        }
     }
+    if (usable != std::string::npos) FitLine(line, usable);
     return line;
 }
 
-std::string ClosingLineText() {
+std::string ClosingLineText(int columns) {
+    const std::size_t usable = UsableColumns(columns);
     std::string line = "\r100% [";
-    line.append(static_cast<std::size_t>(progressBarWidth), '>');
+    line.append(static_cast<std::size_t>(ProgressBarCells(columns)), '>');
     line += ']';
-    line += closingBlanks;
+    if (usable == std::string::npos) {
+        line += closingBlanks;
+    } else {
+        if (VisibleWidth(line) < usable) line.append(usable - VisibleWidth(line), ' ');
+        FitLine(line, usable);
+    }
     line += '\n';
     return line;
 }

@@ -6,10 +6,12 @@
 
 namespace korrin {
 
-ProgressMeter::ProgressMeter(Clock clock, std::FILE* out) : clock(std::move(clock)), out(out) {}
+ProgressMeter::ProgressMeter(Clock clock, std::FILE* out, Columns columns)
+    : clock(std::move(clock)), out(out), columns(std::move(columns)) {}
 
 void ProgressMeter::Start() {
     startTime = clock();
+    consoleColumns = ReadColumns();
     lastElapsed = 0;
     secondsLeft = 0;
     drawn = false;
@@ -27,13 +29,22 @@ void ProgressMeter::Update(std::int64_t /*n*/, std::int64_t bytesSoFar,
     }
     // The figures decide the text, so comparing them is enough to skip a repeat; no text is
     // formatted for a chunk that changes nothing on the screen.
-    const ProgressFigures figures = ProgressFiguresFor(bytesSoFar, contentLength, secondsLeft);
+    ProgressFigures figures = ProgressFiguresFor(bytesSoFar, contentLength, secondsLeft,
+                                                 ProgressBarCells(consoleColumns));
     if (drawn && figures == lastDrawn) return;
+    // The width is read only for a line that is drawn, not for every chunk.
+    const int columnsNow = ReadColumns();
+    if (columnsNow != consoleColumns) {
+        consoleColumns = columnsNow;
+        figures = ProgressFiguresFor(bytesSoFar, contentLength, secondsLeft,
+                                     ProgressBarCells(consoleColumns));
+    }
     Draw(figures);
 }
 
 void ProgressMeter::Complete() {
-    const std::string line = ClosingLineText();
+    consoleColumns = ReadColumns();
+    const std::string line = ClosingLineText(consoleColumns);
     std::fwrite(line.data(), 1, line.size(), out);
     std::fflush(out);
 }
@@ -43,8 +54,10 @@ void ProgressMeter::Interrupt() {
     std::fflush(out);
 }
 
+int ProgressMeter::ReadColumns() const { return columns ? columns() : 0; }
+
 void ProgressMeter::Draw(const ProgressFigures& figures) {
-    const std::string line = ProgressLineText(figures, drawnWidth);
+    const std::string line = ProgressLineText(figures, drawnWidth, consoleColumns);
     std::fwrite(line.data(), 1, line.size(), out);
     std::fflush(out);
     drawn = true;

@@ -19,10 +19,15 @@ class ProgressMeter {
   public:
     // Reads the time in whole seconds.
     using Clock = std::function<std::int64_t()>;
+    // Reads the width in columns of the console that out writes to; 0 when it is no terminal.
+    using Columns = std::function<int()>;
 
-    // clock and out come from the owner: the wall clock and standard output in the program. out
-    // is not owned; each drawn line is flushed, since it ends without a line feed.
-    ProgressMeter(Clock clock, std::FILE* out);
+    // clock, out and columns come from the owner: the wall clock, standard output and the width of
+    // the terminal standard output writes to in the program. out is not owned; each drawn line is
+    // flushed, since it ends without a line feed. Without columns the width is unknown and the
+    // lines are drawn in full. The width is read at Start and at every redraw, so that a
+    // terminal narrower than the closing line gets lines that fit it (ProgressLineText).
+    ProgressMeter(Clock clock, std::FILE* out, Columns columns = {});
 
     // Starts the clock for the estimate and forgets any earlier line. Writes nothing.
     void Start();
@@ -36,9 +41,12 @@ class ProgressMeter {
 
   private:
     void Draw(const ProgressFigures& figures);
+    int ReadColumns() const;
 
     Clock clock;
     std::FILE* out;
+    Columns columns;
+    int consoleColumns = 0;  // the width read last
     std::int64_t startTime = 0;
     // Elapsed whole seconds at which the last estimate was made; a new one is made only when the
     // elapsed seconds have grown past it.

@@ -1,18 +1,12 @@
 // The key wait of the usage screen and of a failed download, run under a real pseudo-terminal
 // that is the program's controlling terminal.
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <poll.h>
 #include <signal.h>
-#include <sys/ioctl.h>
-#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
-#include <chrono>
-#include <cstdlib>
 #include <cstring>
 #include <ostream>
 #include <string>
@@ -20,161 +14,21 @@
 
 #include "support/Process.h"
 #include "support/ScriptedServer.h"
-
-extern char** environ;
+#include "support/TerminalRun.h"
 
 namespace korrin::test {
 namespace {
 
-using namespace std::chrono_literals;
-
-constexpr auto bound = 20s;
 const std::string prompt = "Press any key to continue...";
-const std::string unreadInput = "standard input, never read\n";
+const std::string notFoundVerdict =
+    "Error 404 retrieving file: File not found, please check the URL.\n";
 
-// A pseudo-terminal pair; the test keeps the slave open to look at its settings and its input
-// queue after the program has gone.
-class PseudoTerminal {
-public:
-    PseudoTerminal() {
-        master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-        if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) {
-            ADD_FAILURE() << "no pseudo-terminal: " << std::strerror(errno);
-            return;
-        }
-        slave = open(ptsname(master), O_RDWR | O_NOCTTY | O_CLOEXEC);
-        if (slave < 0) ADD_FAILURE() << "cannot open the slave: " << std::strerror(errno);
-    }
-    ~PseudoTerminal() {
-        if (slave >= 0) close(slave);
-        if (master >= 0) close(master);
-    }
-    PseudoTerminal(const PseudoTerminal&) = delete;
-    PseudoTerminal& operator=(const PseudoTerminal&) = delete;
-
-    int master = -1;
-    int slave = -1;
-};
-
-// korrin running in a session of its own whose controlling terminal is the pseudo-terminal, with
-// standard output and standard error on it, and standard input a pipe that holds unreadInput.
-class TerminalRun {
-public:
-    TerminalRun(PseudoTerminal& terminal, const std::vector<std::string>& arguments)
-        : terminal(terminal) {
-        std::vector<std::string> all{KORRIN_BINARY};
-        all.insert(all.end(), arguments.begin(), arguments.end());
-        std::vector<char*> argv;
-        for (auto& argument : all) argv.push_back(argument.data());
-        argv.push_back(nullptr);
-        if (pipe2(input, O_CLOEXEC) != 0) return;
-        (void)!write(input[1], unreadInput.data(), unreadInput.size());
-
-        pid = fork();
-        if (pid == 0) {
-            sigset_t none;
-            sigemptyset(&none);
-            sigprocmask(SIG_SETMASK, &none, nullptr);
-            for (const int s : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) signal(s, SIG_DFL);
-            if (setsid() < 0 || ioctl(terminal.slave, TIOCSCTTY, 0) != 0) _exit(126);
-            dup2(input[0], 0);
-            dup2(terminal.slave, 1);
-            dup2(terminal.slave, 2);
-            execve(argv[0], argv.data(), environ);
-            _exit(127);
-        }
-        // Through syscall(): this glibc's <sys/pidfd.h> lacks C linkage for C++.
-        if (pid > 0) process = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
-    }
-
-    ~TerminalRun() {
-        if (pid > 0 && !exited) {
-            kill(pid, SIGKILL);
-            waitpid(pid, nullptr, 0);
-        }
-        if (process >= 0) close(process);
-        for (const int fd : input) {
-            if (fd >= 0) close(fd);
-        }
-    }
-    TerminalRun(const TerminalRun&) = delete;
-    TerminalRun& operator=(const TerminalRun&) = delete;
-
-    // Reads what the program writes until text has appeared; false when the bound passes first.
-    bool WaitForOutput(const std::string& text) {
-        const auto deadline = std::chrono::steady_clock::now() + bound;
-        while (output.find(text) == std::string::npos) {
-            if (!ReadUntil(deadline, false)) return false;
-        }
-        return true;
-    }
-
-    // Reads what the program writes until it ends; false when the bound passes first.
-    bool WaitForExit() {
-        const auto deadline = std::chrono::steady_clock::now() + bound;
-        while (!exited) {
-            if (!ReadUntil(deadline, true)) return false;
-        }
-        return true;
-    }
-
-    // After the end: everything that reached the terminal's screen after the prompt (echoes
-    // included). A marker written to the slave goes out behind every earlier byte.
-    std::string OutputAfterPrompt() {
-        const std::string marker = "<end of run>";
-        (void)!write(terminal.slave, marker.data(), marker.size());
-        EXPECT_TRUE(WaitForOutput(marker));
-        const std::size_t start = output.find(prompt);
-        if (start == std::string::npos) return output;
-        const std::size_t from = start + prompt.size();
-        return output.substr(from, output.find(marker, from) - from);
-    }
-
-    // Bytes left unread in the standard input pipe.
-    int UnreadStandardInput() const {
-        int count = -1;
-        ioctl(input[0], FIONREAD, &count);
-        return count;
-    }
-
-    void Send(const std::string& bytes) {
-        ASSERT_EQ(write(terminal.master, bytes.data(), bytes.size()),
-                  static_cast<ssize_t>(bytes.size()));
-    }
-
-    pid_t Pid() const { return pid; }
-    int Status() const { return status; }
-    bool Started() const { return pid > 0 && process >= 0; }
-
-private:
-    // One round of reading the master and watching the process; false at the deadline.
-    bool ReadUntil(std::chrono::steady_clock::time_point deadline, bool watchExit) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            deadline - std::chrono::steady_clock::now());
-        if (left.count() <= 0) return false;
-        pollfd fds[2] = {{terminal.master, POLLIN, 0}, {watchExit ? process : -1, POLLIN, 0}};
-        const int ready = poll(fds, 2, static_cast<int>(left.count()));
-        if (ready < 0 && errno == EINTR) return true;
-        if (ready < 0) return false;
-        if (fds[0].revents & POLLIN) {
-            char buffer[4096];
-            const ssize_t n = read(terminal.master, buffer, sizeof buffer);
-            if (n > 0) output.append(buffer, static_cast<std::size_t>(n));
-        }
-        if (fds[1].revents & POLLIN) {
-            exited = waitpid(pid, &status, 0) == pid;
-        }
-        return true;
-    }
-
-    PseudoTerminal& terminal;
-    int input[2] = {-1, -1};
-    pid_t pid = -1;
-    int process = -1;  // pidfd of the child, readable once it has ended
-    bool exited = false;
-    int status = 0;
-    std::string output;
-};
+// text as the terminal shows it: each line feed goes out as CR LF.
+std::string OnScreen(const std::string& text) {
+    std::string screen;
+    for (const char c : text) screen += c == '\n' ? std::string("\r\n") : std::string(1, c);
+    return screen;
+}
 
 // The terminal's settings, and that its input queue is empty: switched to non-canonical mode
 // with no minimum, a read returns at once with whatever is left.
@@ -230,12 +84,12 @@ TEST_P(KeyWaitKeys, OneKeyPressEndsTheWaitUnechoedAndLeavesNothingForTheShell) {
 
     ASSERT_TRUE(WIFEXITED(run.Status()));
     EXPECT_EQ(WEXITSTATUS(run.Status()), 1);
-    EXPECT_EQ(run.OutputAfterPrompt(), "") << "nothing is echoed";
+    EXPECT_EQ(run.OutputAfter(prompt), "") << "nothing is echoed";
     termios after{};
     ASSERT_EQ(tcgetattr(terminal.slave, &after), 0);
     ExpectSameSettings(before, after);
     EXPECT_EQ(LeftoverInput(terminal.slave), "") << "every byte of the key was consumed";
-    EXPECT_EQ(run.UnreadStandardInput(), static_cast<int>(unreadInput.size()))
+    EXPECT_EQ(run.UnreadStandardInput(), static_cast<int>(TerminalRun::UnreadInput().size()))
         << "the key is read from the terminal, not from standard input";
 }
 
@@ -288,6 +142,191 @@ INSTANTIATE_TEST_SUITE_P(Signals, KeyWaitSignals,
                                            SignalCase{"Interrupt", SIGINT, ""},
                                            SignalCase{"Terminate", SIGTERM, ""},
                                            SignalCase{"HangUp", SIGHUP, ""}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// A job started in the background of its terminal has no console input: the wait returns at
+// once, unstopped, and touches neither the terminal's settings nor what is typed at it.
+TEST(KeyWaitJobControl, BackgroundJobDoesNotWaitAndIsNotStopped) {
+    ScriptedServer server(ScriptedServer::Reply(HttpReply(404, "gone")));
+    TempDir folder;
+    PseudoTerminal terminal;
+    termios before{};
+    ASSERT_EQ(tcgetattr(terminal.slave, &before), 0);
+    const std::string typedForTheShell = "ls";
+    ASSERT_EQ(write(terminal.master, typedForTheShell.data(), typedForTheShell.size()),
+              static_cast<ssize_t>(typedForTheShell.size()));
+    TerminalRunOptions options;
+    options.background = true;
+    TerminalRun run(terminal, {server.Url("/x"), "-o", folder.File("out")}, options);
+    ASSERT_TRUE(run.Started());
+    ASSERT_TRUE(run.WaitForExit()) << "the background job ended by itself";
+
+    ASSERT_TRUE(WIFEXITED(run.Status()));
+    EXPECT_EQ(WEXITSTATUS(run.Status()), 1);
+    EXPECT_NE(run.Output().find(OnScreen(notFoundVerdict + "\n" + prompt)), std::string::npos)
+        << "standard output keeps its bytes: " << run.Output();
+    termios after{};
+    ASSERT_EQ(tcgetattr(terminal.slave, &after), 0);
+    ExpectSameSettings(before, after);
+    EXPECT_EQ(LeftoverInput(terminal.slave), typedForTheShell) << "the typed keys are the shell's";
+}
+
+// Standard output in a file keeps exactly its usual bytes, and the person at the terminal sees
+// what is awaited: the same prompt (for the usage screen, the screen that ends with it).
+struct RedirectedCase {
+    const char* name;
+    bool usageScreen;
+};
+
+void PrintTo(const RedirectedCase& c, std::ostream* out) { *out << c.name; }
+
+class KeyWaitRedirected : public ::testing::TestWithParam<RedirectedCase> {};
+
+TEST_P(KeyWaitRedirected, PromptIsShownOnTheTerminalAndTheFileKeepsItsBytes) {
+    const RedirectedCase& c = GetParam();
+    ScriptedServer server(ScriptedServer::Reply(HttpReply(404, "gone")));
+    TempDir folder;
+    std::vector<std::string> arguments;
+    std::string expectedFile;
+    if (c.usageScreen) {
+        expectedFile =
+            "korrin 1.4\n\nUsage: korrin <url> [options]\n     Options:\n"
+            "     -u <username>  (username)\n     -p <password>  (password)\n"
+            "     -o <file>      (send output to file)\n     -h             (show http headers)\n"
+            "\n" +
+            prompt;
+    } else {
+        arguments = {server.Url("/x"), "-o", folder.File("out")};
+        expectedFile = "korrin 1.4\n\nDownloading...\n" + notFoundVerdict + "\n" + prompt;
+    }
+    // What the terminal shows: the prompt, or the whole screen that ends with it.
+    const std::string expectedScreen = OnScreen(c.usageScreen ? expectedFile : "\n" + prompt);
+
+    PseudoTerminal terminal;
+    termios before{};
+    ASSERT_EQ(tcgetattr(terminal.slave, &before), 0);
+    TerminalRunOptions options;
+    options.standardOutputPath = folder.File("log");
+    TerminalRun run(terminal, arguments, options);
+    ASSERT_TRUE(run.Started());
+    ASSERT_TRUE(run.WaitForOutput(prompt)) << "the prompt reached the terminal";
+    run.Send("x");
+    ASSERT_TRUE(run.WaitForExit());
+
+    ASSERT_TRUE(WIFEXITED(run.Status()));
+    EXPECT_EQ(WEXITSTATUS(run.Status()), 1);
+    EXPECT_EQ(ReadFile(folder.File("log")), expectedFile);
+    EXPECT_EQ(run.OutputAfter(""), expectedScreen) << "the prompt alone, and no echo";
+    termios after{};
+    ASSERT_EQ(tcgetattr(terminal.slave, &after), 0);
+    ExpectSameSettings(before, after);
+}
+
+INSTANTIATE_TEST_SUITE_P(StandardOutputInAFile, KeyWaitRedirected,
+                         ::testing::Values(RedirectedCase{"Verdict", false},
+                                           RedirectedCase{"UsageScreen", true}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// Started with SIGHUP and SIGINT ignored (nohup, a background job of a script): both, sent during
+// the wait, leave it waiting, and the key ends it with the terminal restored.
+TEST(KeyWaitSignals, SignalsIgnoredAtTheStartStayIgnored) {
+    PseudoTerminal terminal;
+    termios before{};
+    ASSERT_EQ(tcgetattr(terminal.slave, &before), 0);
+    TerminalRunOptions options;
+    options.ignoredSignals = {SIGHUP, SIGINT};
+    TerminalRun run(terminal, {}, options);
+    ASSERT_TRUE(run.Started());
+    ASSERT_TRUE(run.WaitForOutput(prompt));
+    ASSERT_EQ(kill(run.Pid(), SIGHUP), 0);
+    ASSERT_EQ(kill(run.Pid(), SIGINT), 0);
+    // A signal that a handler had caught would be taken before the key is read.
+    run.Send("x");
+    ASSERT_TRUE(run.WaitForExit());
+
+    ASSERT_TRUE(WIFEXITED(run.Status())) << "the signals did not end the wait";
+    EXPECT_EQ(WEXITSTATUS(run.Status()), 1);
+    EXPECT_EQ(run.OutputAfter(prompt), "") << "nothing is echoed";
+    termios after{};
+    ASSERT_EQ(tcgetattr(terminal.slave, &after), 0);
+    ExpectSameSettings(before, after);
+    EXPECT_EQ(LeftoverInput(terminal.slave), "") << "the key ended the wait";
+}
+
+// What the shell does to a job that waits in the foreground, and how the job must end.
+enum class JobEnd { keyAfterFg, endsAfterBg, killed };
+
+struct JobCase {
+    const char* name;
+    bool ctrlZ;  // stopped with Ctrl-Z first; else moved out of the foreground while it waits
+    JobEnd end;
+};
+
+void PrintTo(const JobCase& c, std::ostream* out) { *out << c.name; }
+
+class KeyWaitJobs : public ::testing::TestWithParam<JobCase> {};
+
+TEST_P(KeyWaitJobs, TheJobIsNeverStoppedInKeyModeAndEndsWithTheTerminalRestored) {
+    const JobCase& c = GetParam();
+    PseudoTerminal terminal;
+    termios before{};
+    ASSERT_EQ(tcgetattr(terminal.slave, &before), 0);
+    TerminalRun run(terminal, {});
+    ASSERT_TRUE(run.Started());
+    ASSERT_TRUE(run.WaitForOutput(prompt));
+    termios now{};
+    if (c.ctrlZ) {
+        run.Send("\x1a");
+        ASSERT_TRUE(run.WaitForStop()) << "Ctrl-Z stops the job";
+        ASSERT_EQ(tcgetattr(terminal.slave, &now), 0);
+        ExpectSameSettings(before, now);
+    }
+    // The shell takes the terminal.
+    ASSERT_TRUE(run.GiveTerminalToProgram(false));
+    switch (c.end) {
+        case JobEnd::keyAfterFg: {
+            ASSERT_TRUE(run.GiveTerminalToProgram(true));
+            ASSERT_EQ(kill(run.Pid(), SIGCONT), 0);
+            // The prompt is shown again once key mode is back (here right behind the first one:
+            // this stand-in shell reports nothing).
+            ASSERT_TRUE(run.WaitForOutput(prompt + prompt));
+            run.Send("x");
+            break;
+        }
+        case JobEnd::endsAfterBg:
+            ASSERT_EQ(kill(run.Pid(), SIGCONT), 0);
+            break;
+        case JobEnd::killed:
+            // kill %1: SIGTERM, and SIGCONT for a stopped job.
+            ASSERT_EQ(kill(run.Pid(), SIGTERM), 0);
+            ASSERT_EQ(kill(run.Pid(), SIGCONT), 0);
+            break;
+    }
+    ASSERT_TRUE(run.WaitForExit());
+
+    if (c.end == JobEnd::killed) {
+        ASSERT_TRUE(WIFSIGNALED(run.Status()));
+        EXPECT_EQ(WTERMSIG(run.Status()), SIGTERM);
+    } else {
+        ASSERT_TRUE(WIFEXITED(run.Status()));
+        EXPECT_EQ(WEXITSTATUS(run.Status()), 1);
+    }
+    if (c.end == JobEnd::keyAfterFg) {
+        const std::string after = run.OutputAfter(prompt);
+        EXPECT_EQ(after.substr(after.find(prompt) + prompt.size()), "") << "nothing is echoed";
+    }
+    termios after{};
+    ASSERT_EQ(tcgetattr(terminal.slave, &after), 0);
+    ExpectSameSettings(before, after);
+    EXPECT_EQ(LeftoverInput(terminal.slave), "");
+}
+
+INSTANTIATE_TEST_SUITE_P(JobControl, KeyWaitJobs,
+                         ::testing::Values(JobCase{"CtrlZThenFg", true, JobEnd::keyAfterFg},
+                                           JobCase{"CtrlZThenBg", true, JobEnd::endsAfterBg},
+                                           JobCase{"CtrlZThenKill", true, JobEnd::killed},
+                                           JobCase{"MovedToTheBackgroundThenKilled", false,
+                                                   JobEnd::killed}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <regex>
 #include <string>
@@ -7,6 +9,7 @@
 
 #include "support/Process.h"
 #include "support/ScriptedServer.h"
+#include "support/TerminalRun.h"
 
 namespace korrin::test {
 namespace {
@@ -102,6 +105,72 @@ TEST(Progress, WithoutALengthOnlyTheClosingLineIsWritten) {
         EXPECT_EQ(run.exitStatus, 0);
         EXPECT_EQ(ReadFile(folder.File("out")), c.body);
         EXPECT_EQ(run.standardOutput, banner + downloading + closingLine + retrievedOk);
+    }
+}
+
+// How text written to a terminal of columns columns with automatic wrap is laid out: the rows it
+// moves down by, and the widest run of characters it writes on one row.
+struct Layout {
+    int rowsDown = 0;
+    int widest = 0;
+};
+
+Layout LayOut(const std::string& text, int columns) {
+    Layout layout;
+    int column = 0;
+    for (const char c : text) {
+        if (c == '\r') {
+            column = 0;
+        } else if (c == '\n') {
+            ++layout.rowsDown;
+        } else {
+            if (column == columns) {  // a character beyond the last column goes on the next row
+                ++layout.rowsDown;
+                column = 0;
+            }
+            layout.widest = std::max(layout.widest, ++column);
+        }
+    }
+    return layout;
+}
+
+// On a terminal narrower than the closing line, the whole progress display stays on one row:
+// every line, the closing one too, ends before the last column. On a wide terminal the bytes are
+// those of any console.
+TEST(Progress, OnANarrowTerminalTheDisplayKeepsToOneRow) {
+    const std::string body = PatternBody(300 * 1024);
+    ScriptedServer server(ScriptedServer::Reply(HttpReply(200, body)));
+    for (const int columns : {40, 80}) {
+        SCOPED_TRACE(std::to_string(columns) + " columns");
+        TempDir folder;
+        PseudoTerminal terminal;
+        ASSERT_TRUE(terminal.SetColumns(columns));
+        TerminalRun run(terminal, {server.Url("/big"), "-o", folder.File("big")});
+        ASSERT_TRUE(run.Started());
+        ASSERT_TRUE(run.WaitForExit());
+        ASSERT_TRUE(WIFEXITED(run.Status()));
+        EXPECT_EQ(WEXITSTATUS(run.Status()), 0);
+        EXPECT_EQ(ReadFile(folder.File("big")), body);
+
+        // The display: from the line after "Downloading..." to the closing line's line feed.
+        const std::string& out = run.Output();
+        const std::string start = "Downloading...\r\n";
+        const std::string end = "\r\nFile retrieved ok.\r\n";
+        const std::size_t from = out.find(start);
+        const std::size_t to = out.find(end);
+        ASSERT_NE(from, std::string::npos) << out;
+        ASSERT_NE(to, std::string::npos) << out;
+        const std::string display = out.substr(from + start.size(), to + 2 - from - start.size());
+        const Layout layout = LayOut(display, columns);
+        EXPECT_EQ(layout.rowsDown, 1) << "the closing line's line feed, and no wrap";
+        if (columns < 61) {
+            EXPECT_LT(layout.widest, columns) << "no line reaches the last column";
+            EXPECT_EQ(display.substr(display.rfind('\r', display.size() - 3)),
+                      fullBar + std::string(12, ' ') + "\r\n");
+        } else {
+            EXPECT_EQ(display.substr(display.rfind('\r', display.size() - 3)),
+                      fullBar + std::string(34, ' ') + "\r\n");
+        }
     }
 }
 

@@ -28,7 +28,8 @@ const std::string closingLine = "\r100% [>>>>>>>>>>>>>>>>>>>>]                  
 class MeterFixture {
   public:
     MeterFixture()
-        : stream(open_memstream(&buffer, &size)), meter([this] { return now; }, stream) {}
+        : stream(open_memstream(&buffer, &size)),
+          meter([this] { return now; }, stream, [this] { return columns; }) {}
     ~MeterFixture() {
         std::fclose(stream);
         std::free(buffer);
@@ -50,6 +51,7 @@ class MeterFixture {
     }
 
     std::int64_t now = startSecond;
+    int columns = 0;  // the console's width; 0: not a terminal
     char* buffer = nullptr;
     std::size_t size = 0;
     std::size_t seen = 0;
@@ -81,6 +83,8 @@ struct RunCase {
     std::int64_t contentLength;
     std::vector<Chunk> chunks;
     Ending ending;
+    int columns = 0;                    // the console's width; 0: not a terminal
+    std::string closing = closingLine;  // what Complete writes
 };
 
 void PrintTo(const RunCase& c, std::ostream* os) { *os << c.name; }
@@ -90,6 +94,7 @@ class MeterRuns : public ::testing::TestWithParam<RunCase> {};
 TEST_P(MeterRuns, DrawsExactlyTheChangedLines) {
     const RunCase& c = GetParam();
     MeterFixture f;
+    f.columns = c.columns;
     f.meter.Start();
     EXPECT_EQ(f.NewOutput(), "") << "Start writes nothing";
     std::int64_t bytesSoFar = 0;
@@ -101,7 +106,7 @@ TEST_P(MeterRuns, DrawsExactlyTheChangedLines) {
     }
     if (c.ending == Ending::complete) {
         f.meter.Complete();
-        EXPECT_EQ(f.NewOutput(), closingLine);
+        EXPECT_EQ(f.NewOutput(), c.closing);
     } else {
         f.meter.Interrupt();
         EXPECT_EQ(f.NewOutput(), "\n");
@@ -188,7 +193,28 @@ INSTANTIATE_TEST_SUITE_P(
         RunCase{"FailureAfterSomeLines",
                 3000,
                 {{1024, 0, Drawn(" 34", 6)}, {1024, 0, Drawn(" 68", 13)}},
-                Ending::interrupt}),
+                Ending::interrupt},
+        // A terminal as wide as the closing line, or wider, gets the lines of any console.
+        RunCase{"SixtyOneColumnsKeepEveryByte",
+                2000000000,
+                {{1024, 1, Drawn("  0", 0, "   Time remaining: 32552:04")}},
+                Ending::complete,
+                61},
+        // On 40 columns the time text is left out; lines and the closing line end before the
+        // last column.
+        RunCase{"FortyColumnsDropTheTimeText",
+                2048,
+                {{1024, 1, Drawn(" 50", 10)}, {1024, 2, Drawn("100", 20)}},
+                Ending::complete,
+                40,
+                "\r100% [>>>>>>>>>>>>>>>>>>>>]" + std::string(12, ' ') + "\n"},
+        // On 20 columns the bar has 12 cells: 19 columns in all.
+        RunCase{"TwentyColumnsNarrowTheBar",
+                3000,
+                {{1024, 1, "\r 34% [>>>>........]"}, {1976, 1, "\r100% [>>>>>>>>>>>>]"}},
+                Ending::complete,
+                20,
+                "\r100% [>>>>>>>>>>>>]\n"}),
     [](const ::testing::TestParamInfo<RunCase>& info) { return std::string(info.param.name); });
 
 // The line ends without a line feed, so a line-buffered terminal would hold it back: each drawn
@@ -218,6 +244,23 @@ TEST(ProgressMeter, StartForgetsTheLineAndTheEstimateOfAnEarlierRun) {
     f.meter.Start();
     f.meter.Update(1024, 1024, 2048);
     EXPECT_EQ(f.NewOutput(), Drawn(" 50", 10));
+}
+
+// The width is read again for each line drawn: a terminal made narrower during the download gets
+// lines that fit it from the next one on, and a closing line to match.
+TEST(ProgressMeter, ReadsTheWidthAgainForEachLine) {
+    MeterFixture f;
+    f.columns = 80;
+    f.meter.Start();
+    f.now += 1;
+    f.meter.Update(1024, 1024, 1000000);
+    EXPECT_EQ(f.NewOutput(), Drawn("  0", 0, "   Time remaining: 16:15"));
+    f.columns = 30;
+    f.meter.Update(1024, 10240, 1000000);
+    EXPECT_EQ(f.NewOutput(), Drawn("  1", 0));
+    f.columns = 20;
+    f.meter.Complete();
+    EXPECT_EQ(f.NewOutput(), "\r100% [>>>>>>>>>>>>]\n");
 }
 
 // Summed in single precision, the share of a 40 GB body stopped growing at 50 percent. Chunks are
@@ -336,6 +379,62 @@ TEST(ProgressLineText, BlanksCoverWhatAWiderEarlierLineLeftOnlyBehindATimeText) 
     EXPECT_EQ(ProgressLineText({42, 8, 5999}, 10),
               "\r 42% [>>>>>>>>............]   Time remaining: 99:59");
     EXPECT_EQ(ProgressLineText({100, 20, 0}, 52), "\r100% [>>>>>>>>>>>>>>>>>>>>]");
+}
+
+struct NarrowCase {
+    int columns;
+    ProgressFigures figures;  // for ProgressBarCells(columns) cells
+    std::size_t coverWidth;
+    std::string line;
+};
+
+void PrintTo(const NarrowCase& c, std::ostream* os) { *os << c.columns << " columns"; }
+
+class NarrowConsole : public ::testing::TestWithParam<NarrowCase> {};
+
+// The time text goes first, then the bar narrows; no line reaches the console's last column.
+TEST_P(NarrowConsole, LineEndsBeforeTheLastColumn) {
+    const NarrowCase& c = GetParam();
+    EXPECT_EQ(c.figures.barCells, ProgressBarCells(c.columns));
+    const std::string line = ProgressLineText(c.figures, c.coverWidth, c.columns);
+    EXPECT_EQ(line, c.line);
+    if (c.columns > 0 && c.columns < closingLineWidth) {
+        EXPECT_LT(line.size() - 1, static_cast<std::size_t>(c.columns));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, NarrowConsole,
+    ::testing::Values(
+        // Not a terminal, or at least as wide as the closing line: the line as it is.
+        NarrowCase{0, {42, 8, 120}, 0, "\r 42% [>>>>>>>>............]   Time remaining: 02:00"},
+        NarrowCase{61,
+                   {0, 0, 14399999999996400},
+                   0,
+                   "\r  0% [....................]   Time remaining: 239999999999940:00"},
+        // 52 columns hold a two-digit minute count in the 51 before the last.
+        NarrowCase{52, {42, 8, 120}, 0, "\r 42% [>>>>>>>>............]   Time remaining: 02:00"},
+        NarrowCase{52, {42, 8, 6828}, 0, "\r 42% [>>>>>>>>............]"},
+        NarrowCase{51, {42, 8, 120}, 0, "\r 42% [>>>>>>>>............]"},
+        // Blanks that cover an earlier, wider line stop before the last column.
+        NarrowCase{60,
+                   {42, 8, 5999},
+                   70,
+                   "\r 42% [>>>>>>>>............]   Time remaining: 99:59" + std::string(8, ' ')},
+        NarrowCase{40, {42, 8, 120}, 0, "\r 42% [>>>>>>>>............]"},
+        NarrowCase{28, {42, 8, 0}, 0, "\r 42% [>>>>>>>>............]"},
+        NarrowCase{27, {42, 7, 0, 19}, 0, "\r 42% [>>>>>>>............]"},
+        NarrowCase{10, {50, 1, 9, 2}, 0, "\r 50% [>.]"},
+        // Too narrow for a bar, or a percentage too wide: cut before the last column.
+        NarrowCase{5, {42, 0, 0, 0}, 0, "\r 42%"},
+        NarrowCase{20, {1000, 12, 0, 12}, 0, "\r1000% [>>>>>>>>>>>>"}));
+
+TEST(ProgressLineText, ClosingLineOnANarrowConsole) {
+    EXPECT_EQ(ClosingLineText(80), closingLine);
+    EXPECT_EQ(ClosingLineText(61), closingLine);
+    EXPECT_EQ(ClosingLineText(60), "\r100% [>>>>>>>>>>>>>>>>>>>>]" + std::string(32, ' ') + "\n");
+    EXPECT_EQ(ClosingLineText(27), "\r100% [>>>>>>>>>>>>>>>>>>>]\n");
+    EXPECT_EQ(ClosingLineText(3), "\r10\n");
 }
 
 TEST(ProgressLineText, ClosingLineIsSixtyOneCharactersAndALineFeed) {
