@@ -1,11 +1,12 @@
 #include "webaccess/HttpFile.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <string_view>
 
-#include "webaccess/HttpConnection.h"
 #include "webaccess/CurlErrorMap.h"
+#include "webaccess/HttpConnection.h"
 #include "webaccess/InternetErrors.h"
 #include "webaccess/InternetException.h"
 #include "webaccess/InternetFlags.h"
@@ -108,9 +109,12 @@ CHttpFile::CHttpFile(CHttpConnection& connection, const std::string& verb,
     set(curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L));
     set(curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS,
                          static_cast<long>(settings.connectTimeout.count()) * 1000L));
-    // "Receives nothing for stallTimeout" is "less than one byte a second over that time".
-    set(curl_easy_setopt(h, CURLOPT_LOW_SPEED_LIMIT, 1L));
-    set(curl_easy_setopt(h, CURLOPT_LOW_SPEED_TIME, static_cast<long>(settings.stallTimeout.count())));
+    // The stall limit is the layer's own (Pump): silence, not an average speed. These two mark
+    // where each connection's wait for the server begins.
+    set(curl_easy_setopt(h, CURLOPT_SOCKOPTFUNCTION, &CHttpFile::OnSocketOpened));
+    set(curl_easy_setopt(h, CURLOPT_SOCKOPTDATA, this));
+    set(curl_easy_setopt(h, CURLOPT_PREREQFUNCTION, &CHttpFile::OnConnected));
+    set(curl_easy_setopt(h, CURLOPT_PREREQDATA, this));
     set(curl_easy_setopt(h, CURLOPT_BUFFERSIZE, settings.receiveBufferSize));
     if (!settings.caFile.empty()) {
         set(curl_easy_setopt(h, CURLOPT_CAINFO, settings.caFile.c_str()));
@@ -191,8 +195,20 @@ std::uint32_t CHttpFile::ReadBody(void* buffer, std::uint32_t count) {
     return 0;
 }
 
+int CHttpFile::PollTimeoutMs() const {
+    if (!awaitingServer) return pollTimeoutMs;
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(
+        lastHeard + connection.Session().Settings().stallTimeout -
+        std::chrono::steady_clock::now());
+    return static_cast<int>(
+        std::clamp<std::chrono::milliseconds::rep>(left.count(), 0, pollTimeoutMs));
+}
+
 void CHttpFile::Pump(bool untilBody) {
     const auto ready = [this, untilBody] { return untilBody ? HasPending() : bodyStarted; };
+    // Time spent by the caller between two reads is no silence of the server's: the bytes it
+    // sent meanwhile wait in the socket, and show as an event at the first poll.
+    lastHeard = std::chrono::steady_clock::now();
     while (!done && !ready()) {
         if (paused && !HasPending()) {
             // Resuming hands over the delivery that was held back, through OnBody, at once.
@@ -209,7 +225,18 @@ void CHttpFile::Pump(bool untilBody) {
         if (mc == CURLM_OK) {
             CollectResult();
             if (done || ready()) break;
-            mc = curl_multi_poll(multi.get(), nullptr, 0, pollTimeoutMs, nullptr);
+            int events = 0;
+            mc = curl_multi_poll(multi.get(), nullptr, 0, PollTimeoutMs(), &events);
+            const auto now = std::chrono::steady_clock::now();
+            // An event on the connection is bytes arriving (or its end), whether or not they
+            // complete a header line or a body delivery.
+            if (events > 0) {
+                lastHeard = now;
+            } else if (mc == CURLM_OK && awaitingServer &&
+                       now - lastHeard >= connection.Session().Settings().stallTimeout) {
+                callbackError = errorStalled;
+                done = true;
+            }
         }
         if (mc != CURLM_OK) {
             result = mc == CURLM_OUT_OF_MEMORY ? CURLE_OUT_OF_MEMORY : CURLE_FAILED_INIT;
@@ -271,6 +298,21 @@ size_t CHttpFile::OnHeader(char* data, size_t size, size_t count, void* self) no
         return 0;
     }
     return length;
+}
+
+int CHttpFile::OnSocketOpened(void* self, curl_socket_t /*socket*/,
+                              curlsocktype /*purpose*/) noexcept {
+    // Connecting (and the TLS handshake) is governed by the connect time-out, not the stall limit.
+    static_cast<CHttpFile*>(self)->awaitingServer = false;
+    return CURL_SOCKOPT_OK;
+}
+
+int CHttpFile::OnConnected(void* self, char* /*remoteIp*/, char* /*localIp*/, int /*remotePort*/,
+                           int /*localPort*/) noexcept {
+    auto* file = static_cast<CHttpFile*>(self);
+    file->awaitingServer = true;
+    file->lastHeard = std::chrono::steady_clock::now();
+    return CURL_PREREQFUNC_OK;
 }
 
 size_t CHttpFile::OnBody(char* data, size_t size, size_t count, void* self) noexcept {

@@ -2,6 +2,7 @@
 
 #include <curl/curl.h>
 
+#include <chrono>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -51,10 +52,15 @@ public:
 private:
     static size_t OnHeader(char* data, size_t size, size_t count, void* self) noexcept;
     static size_t OnBody(char* data, size_t size, size_t count, void* self) noexcept;
+    static int OnSocketOpened(void* self, curl_socket_t socket, curlsocktype purpose) noexcept;
+    static int OnConnected(void* self, char* remoteIp, char* localIp, int remotePort,
+                           int localPort) noexcept;
 
     // Runs the transfer until it has delivered body bytes (or, with bodyOnly false, until the
     // final headers have arrived) or has ended.
     void Pump(bool untilBody);
+    // How long the next wait for the socket may last: up to the stall limit's deadline.
+    int PollTimeoutMs() const;
     void CollectResult();
     [[noreturn]] void RaiseTransferFailure();
     bool HasPending() const { return pendingOffset < pending.size(); }
@@ -68,8 +74,8 @@ private:
     bool attached = false;         // easy has been added to multi
 
     HeaderBlock headerBlock;
-    // A failure found inside a callback (an invalid header block, no memory), reported in place
-    // of the code with which libcurl then ends the transfer.
+    // A failure found inside a callback (an invalid header block, no memory) or by the stall
+    // limit, reported in place of the code with which libcurl then ends the transfer.
     std::uint32_t callbackError = 0;
     bool bodyStarted = false;  // the final response's body has begun to arrive
     bool headerEnded = false;  // the empty line that ends a header block came last
@@ -77,6 +83,11 @@ private:
     bool paused = false;       // OnBody paused the transfer; resume when pending is empty
     bool done = false;
     CURLcode result = CURLE_OK;
+
+    // The stall limit: the transfer fails once the server has been silent for the session's
+    // stallTimeout while a connection waits for it (from the request's connection onwards).
+    bool awaitingServer = false;
+    std::chrono::steady_clock::time_point lastHeard;  // the last event on the connection
 
     std::vector<char> pending;  // body bytes delivered by libcurl and not yet read
     std::size_t pendingOffset = 0;
