@@ -1,5 +1,7 @@
 #include "webaccess/HttpFile.h"
 
+#include <poll.h>
+
 #include <algorithm>
 #include <chrono>
 #include <cstring>
@@ -70,6 +72,7 @@ CHttpFile::CHttpFile(CHttpConnection& connection, const std::string& verb,
     // Room for two deliveries, so that one arriving while the last is still being read is taken
     // without pausing the transfer.
     pending.reserve(2 * static_cast<std::size_t>(settings.receiveBufferSize));
+    interruptFd = settings.interruptFd;
 
     const bool secure = (flags & INTERNET_FLAG_SECURE) != 0;
     const std::string url = std::string(secure ? "https://" : "http://") + connection.Server() +
@@ -195,6 +198,12 @@ std::uint32_t CHttpFile::ReadBody(void* buffer, std::uint32_t count) {
     return 0;
 }
 
+bool CHttpFile::InterruptRequested() const {
+    if (interruptFd < 0) return false;
+    pollfd ready{interruptFd, POLLIN, 0};
+    return ::poll(&ready, 1, 0) > 0 && (ready.revents & POLLIN) != 0;
+}
+
 int CHttpFile::PollTimeoutMs() const {
     if (!awaitingServer) return pollTimeoutMs;
     const auto left = std::chrono::ceil<std::chrono::milliseconds>(
@@ -220,13 +229,21 @@ void CHttpFile::Pump(bool untilBody) {
             }
             continue;
         }
+        if (InterruptRequested()) {
+            callbackError = errorInterrupted;
+            done = true;
+            break;
+        }
         int running = 0;
         CURLMcode mc = curl_multi_perform(multi.get(), &running);
         if (mc == CURLM_OK) {
             CollectResult();
             if (done || ready()) break;
             int events = 0;
-            mc = curl_multi_poll(multi.get(), nullptr, 0, PollTimeoutMs(), &events);
+            // The interruption's descriptor wakes the wait; the next round sees it.
+            curl_waitfd interrupt{interruptFd, CURL_WAIT_POLLIN, 0};
+            mc = curl_multi_poll(multi.get(), interruptFd >= 0 ? &interrupt : nullptr,
+                                 interruptFd >= 0 ? 1 : 0, PollTimeoutMs(), &events);
             const auto now = std::chrono::steady_clock::now();
             // An event on the connection is bytes arriving (or its end), whether or not they
             // complete a header line or a body delivery.

@@ -59,6 +59,9 @@ private:
     // Runs the transfer until it has delivered body bytes (or, with bodyOnly false, until the
     // final headers have arrived) or has ended.
     void Pump(bool untilBody);
+    // Whether the session's interruption descriptor says to stop (checked on every round, so
+    // that a server that keeps sending cannot keep the transfer from stopping).
+    bool InterruptRequested() const;
     // How long the next wait for the socket may last: up to the stall limit's deadline.
     int PollTimeoutMs() const;
     void CollectResult();
@@ -88,6 +91,7 @@ private:
     // stallTimeout while a connection waits for it (from the request's connection onwards).
     bool awaitingServer = false;
     std::chrono::steady_clock::time_point lastHeard;  // the last event on the connection
+    int interruptFd = -1;  // the session's interruption descriptor; not owned
 
     std::vector<char> pending;  // body bytes delivered by libcurl and not yet read
     std::size_t pendingOffset = 0;

@@ -37,6 +37,8 @@ enum InternetError : std::uint32_t {
     errorTlsSetup = 12025,
     errorHeaderTooLarge = 12026,
     errorAuthenticationFailed = 12027,
+    errorTlsCutOff = 12030,
+    errorInterrupted = 12031,
     errorInternetLast = 12999,
 };
 

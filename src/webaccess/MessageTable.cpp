@@ -48,6 +48,9 @@ constexpr MessageEntry layerMessages[] = {
     {errorHeaderTooLarge, "The server's response headers were too large to read."},
     {errorAuthenticationFailed,
      "The server asked for credentials in a form that could not be answered."},
+    {errorTlsCutOff,
+     "The secure connection was cut off before the server ended it: the file may be incomplete."},
+    {errorInterrupted, "The download was stopped by a signal."},
 };
 
 // The length of the well-formed UTF-8 sequence of two or more bytes that starts at text[at], or
