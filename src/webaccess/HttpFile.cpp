@@ -1,8 +1,10 @@
 #include "webaccess/HttpFile.h"
 
+#include <openssl/ssl.h>
 #include <poll.h>
 
 #include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <cstring>
 #include <string_view>
@@ -55,6 +57,33 @@ bool AppendLines(CurlSlistPtr& list, std::string_view lines) {
         lines.remove_prefix(end + 1);
     }
     return true;
+}
+
+// The slot of an OpenSSL context that names the CHttpFile whose connection it serves.
+int TlsContextSlot() {
+    static const int slot = SSL_CTX_get_ex_new_index(0, nullptr, nullptr, nullptr, nullptr);
+    return slot;
+}
+
+// Notes a close_notify alert from the server: the TLS session was ended by the server itself.
+void OnTlsInfo(const SSL* ssl, int where, int alert) noexcept {
+    if ((where & SSL_CB_READ_ALERT) != SSL_CB_READ_ALERT || (alert & 0xFF) != SSL3_AD_CLOSE_NOTIFY)
+        return;
+    auto* file =
+        static_cast<CHttpFile*>(SSL_CTX_get_ex_data(SSL_get_SSL_CTX(ssl), TlsContextSlot()));
+    if (file != nullptr) file->NoteTlsCloseNotify();
+}
+
+// libcurl 7.88 with OpenSSL 3 takes a TLS connection that closes without close_notify as the
+// proper end of a body framed by the connection's end, however short someone on the path cut it
+// (it does not set SSL_OP_IGNORE_UNEXPECTED_EOF, but treats the error as an end all the same).
+// The layer therefore watches for the server's close_notify itself.
+CURLcode OnTlsContext(CURL* /*easy*/, void* context, void* self) noexcept {
+    auto* tls = static_cast<SSL_CTX*>(context);
+    if (TlsContextSlot() < 0 || SSL_CTX_set_ex_data(tls, TlsContextSlot(), self) != 1)
+        return CURLE_OUT_OF_MEMORY;
+    SSL_CTX_set_info_callback(tls, OnTlsInfo);
+    return CURLE_OK;
 }
 
 }  // namespace
@@ -123,6 +152,11 @@ CHttpFile::CHttpFile(CHttpConnection& connection, const std::string& verb,
         set(curl_easy_setopt(h, CURLOPT_CAINFO, settings.caFile.c_str()));
         set(curl_easy_setopt(h, CURLOPT_CAPATH, nullptr));
     }
+    if (secure) {
+        set(curl_easy_setopt(h, CURLOPT_SSL_CTX_FUNCTION, &OnTlsContext));
+        set(curl_easy_setopt(h, CURLOPT_SSL_CTX_DATA, this));
+    }
+    this->secure = secure;
     set(curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, &CHttpFile::OnHeader));
     set(curl_easy_setopt(h, CURLOPT_HEADERDATA, this));
     set(curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &CHttpFile::OnBody));
@@ -198,6 +232,19 @@ std::uint32_t CHttpFile::ReadBody(void* buffer, std::uint32_t count) {
     return 0;
 }
 
+bool CHttpFile::BodyEndsWithConnection() const {
+    curl_off_t length = -1;
+    if (curl_easy_getinfo(easy.get(), CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length) != CURLE_OK ||
+        length >= 0)
+        return false;
+    const auto coding = headerBlock.Value("Transfer-Encoding");
+    if (!coding) return true;
+    std::string lower = *coding;
+    std::transform(lower.begin(), lower.end(), lower.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return lower.find("chunked") == std::string::npos;
+}
+
 bool CHttpFile::InterruptRequested() const {
     if (interruptFd < 0) return false;
     pollfd ready{interruptFd, POLLIN, 0};
@@ -268,6 +315,8 @@ void CHttpFile::CollectResult() {
         if (message->msg == CURLMSG_DONE && message->easy_handle == easy.get()) {
             done = true;
             result = message->data.result;
+            if (result == CURLE_OK && secure && !tlsCloseNotified && BodyEndsWithConnection())
+                callbackError = errorTlsCutOff;
         }
     }
 }
@@ -328,6 +377,7 @@ int CHttpFile::OnConnected(void* self, char* /*remoteIp*/, char* /*localIp*/, in
                            int /*localPort*/) noexcept {
     auto* file = static_cast<CHttpFile*>(self);
     file->awaitingServer = true;
+    file->tlsCloseNotified = false;
     file->lastHeard = std::chrono::steady_clock::now();
     return CURL_PREREQFUNC_OK;
 }

@@ -49,7 +49,13 @@ public:
     // arrive has been returned: a body shorter than its Content-Length raises at its end.
     std::uint32_t ReadBody(void* buffer, std::uint32_t count);
 
-private:
+    // Called from the TLS layer when the server ends the TLS session with close_notify.
+    void NoteTlsCloseNotify() noexcept { tlsCloseNotified = true; }
+
+  private:
+    // Whether the final answer's body is framed by the end of the connection: no length, and
+    // no chunked coding.
+    bool BodyEndsWithConnection() const;
     static size_t OnHeader(char* data, size_t size, size_t count, void* self) noexcept;
     static size_t OnBody(char* data, size_t size, size_t count, void* self) noexcept;
     static int OnSocketOpened(void* self, curl_socket_t socket, curlsocktype purpose) noexcept;
@@ -92,6 +98,8 @@ private:
     bool awaitingServer = false;
     std::chrono::steady_clock::time_point lastHeard;  // the last event on the connection
     int interruptFd = -1;  // the session's interruption descriptor; not owned
+    bool secure = false;   // the request goes over TLS
+    bool tlsCloseNotified = false;  // the current connection's server sent close_notify
 
     std::vector<char> pending;  // body bytes delivered by libcurl and not yet read
     std::size_t pendingOffset = 0;
