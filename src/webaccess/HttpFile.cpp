@@ -245,6 +245,17 @@ bool CHttpFile::BodyEndsWithConnection() const {
     return lower.find("chunked") == std::string::npos;
 }
 
+void CHttpFile::NoteBytesHeard() {
+    curl_off_t body = 0;
+    long header = 0;
+    curl_easy_getinfo(easy.get(), CURLINFO_SIZE_DOWNLOAD_T, &body);
+    curl_easy_getinfo(easy.get(), CURLINFO_HEADER_SIZE, &header);
+    const curl_off_t heard = body + header;
+    if (heard == bytesHeard) return;
+    bytesHeard = heard;
+    lastHeard = std::chrono::steady_clock::now();
+}
+
 bool CHttpFile::InterruptRequested() const {
     if (interruptFd < 0) return false;
     pollfd ready{interruptFd, POLLIN, 0};
@@ -284,6 +295,8 @@ void CHttpFile::Pump(bool untilBody) {
         int running = 0;
         CURLMcode mc = curl_multi_perform(multi.get(), &running);
         if (mc == CURLM_OK) {
+            // Bytes that were waiting before the poll could report them are heard here.
+            NoteBytesHeard();
             CollectResult();
             if (done || ready()) break;
             int events = 0;

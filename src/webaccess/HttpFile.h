@@ -68,6 +68,8 @@ public:
     // Whether the session's interruption descriptor says to stop (checked on every round, so
     // that a server that keeps sending cannot keep the transfer from stopping).
     bool InterruptRequested() const;
+    // Moves lastHeard to now when libcurl has taken header or body bytes since the last call.
+    void NoteBytesHeard();
     // How long the next wait for the socket may last: up to the stall limit's deadline.
     int PollTimeoutMs() const;
     void CollectResult();
@@ -97,6 +99,7 @@ public:
     // stallTimeout while a connection waits for it (from the request's connection onwards).
     bool awaitingServer = false;
     std::chrono::steady_clock::time_point lastHeard;  // the last event on the connection
+    curl_off_t bytesHeard = 0;  // header and body bytes taken by libcurl so far
     int interruptFd = -1;  // the session's interruption descriptor; not owned
     bool secure = false;   // the request goes over TLS
     bool tlsCloseNotified = false;  // the current connection's server sent close_notify
