@@ -233,6 +233,10 @@ std::uint32_t CHttpFile::ReadBody(void* buffer, std::uint32_t count) {
 }
 
 bool CHttpFile::BodyEndsWithConnection() const {
+    long status = 0;
+    curl_easy_getinfo(easy.get(), CURLINFO_RESPONSE_CODE, &status);
+    // These answers have no body, whatever their headers say.
+    if (status == 204 || status == 304) return false;
     curl_off_t length = -1;
     if (curl_easy_getinfo(easy.get(), CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length) != CURLE_OK ||
         length >= 0)

@@ -267,7 +267,8 @@ struct TlsEndCase {
     const char* name;
     std::string reply;
     bool cutOff;       // the TCP connection closes without close_notify
-    std::string text;  // empty: the download succeeds
+    std::string text;  // empty: the download ends with the answer's status
+    int status = 200;  // the answer's status; only a 200 opens the file
 };
 
 class TlsEnd : public testing::TestWithParam<TlsEndCase> {};
@@ -280,8 +281,12 @@ TEST_P(TlsEnd, OnlyAProperEndCompletesABodyThatEndsWithTheConnection) {
     });
     TempDir folder;
     const InProcessRun run = Download(server.Port(), true, TrustingTestCa(), folder.File("out"));
-    EXPECT_EQ(run.result, c.text.empty() ? 200 : -1) << run.errorText;
+    EXPECT_EQ(run.result, c.text.empty() ? c.status : -1) << run.errorText;
     EXPECT_EQ(run.errorText, c.text);
+    if (c.status != 200) {
+        EXPECT_FALSE(FileExists(folder.File("out")));
+        return;
+    }
     EXPECT_EQ(ReadFile(folder.File("out")), "0123456789") << "the bytes that arrived are kept";
 }
 
@@ -292,7 +297,9 @@ INSTANTIATE_TEST_SUITE_P(
         TlsEndCase{"CloseDelimitedCutOff", "HTTP/1.0 200 OK\r\n\r\n0123456789", true,
                    "The secure connection was cut off before the server ended it: the file may be "
                    "incomplete."},
-        TlsEndCase{"LengthKnownCutOffAfterTheBody", HttpReply(200, "0123456789"), true, ""}),
+        TlsEndCase{"LengthKnownCutOffAfterTheBody", HttpReply(200, "0123456789"), true, ""},
+        // An answer that has no body cannot be cut short.
+        TlsEndCase{"NoContentCutOff", "HTTP/1.0 204 No Content\r\n\r\n", true, "", 204}),
     [](const testing::TestParamInfo<TlsEndCase>& info) { return info.param.name; });
 
 // A listener whose accept queue is full drops every further connection request unanswered, so
