@@ -8,6 +8,7 @@
 #include "Version.h"
 #include "frontend/Console.h"
 #include "frontend/FormatText.h"
+#include "frontend/InterruptSignals.h"
 #include "frontend/Messages.h"
 #include "frontend/OptionScan.h"
 #include "frontend/ProgramName.h"
@@ -87,7 +88,17 @@ int Run(int argumentCount, char* const* arguments, bool& verbose) {
     job.showProgress = verbose;
     job.secure = serviceKind == serviceHttps;
 
-    const std::int32_t result = DownloadFile(job);
+    std::int32_t result = -1;
+    {
+        // A stopping signal during the download ends it with every byte that arrived stored, and
+        // then ends the process as the signal would have; the key wait comes later, with
+        // handlers of its own.
+        InterruptSignals signals;
+        DownloadEnvironment environment;
+        environment.session.interruptFd = signals.WakeFd();
+        result = DownloadFile(job, environment);
+        signals.EndProcessIfCaught();
+    }
     if (!verbose) return result == 200 ? 0 : 1;
     return ReportOutcome(result, errorText);
 }

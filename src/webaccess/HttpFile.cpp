@@ -1,13 +1,18 @@
 #include "webaccess/HttpFile.h"
 
+#include <openssl/ssl.h>
+#include <poll.h>
+
 #include <algorithm>
+#include <cctype>
+#include <chrono>
 #include <cstring>
 #include <string_view>
 #include <utility>
 
-#include "webaccess/HttpConnection.h"
 #include "webaccess/ContentDigest.h"
 #include "webaccess/CurlErrorMap.h"
+#include "webaccess/HttpConnection.h"
 #include "webaccess/InternetErrors.h"
 #include "webaccess/InternetException.h"
 #include "webaccess/InternetFlags.h"
@@ -56,6 +61,33 @@ bool AppendLines(CurlSlistPtr& list, std::string_view lines) {
     return true;
 }
 
+// The slot of an OpenSSL context that names the CHttpFile whose connection it serves.
+int TlsContextSlot() {
+    static const int slot = SSL_CTX_get_ex_new_index(0, nullptr, nullptr, nullptr, nullptr);
+    return slot;
+}
+
+// Notes a close_notify alert from the server: the TLS session was ended by the server itself.
+void OnTlsInfo(const SSL* ssl, int where, int alert) noexcept {
+    if ((where & SSL_CB_READ_ALERT) != SSL_CB_READ_ALERT || (alert & 0xFF) != SSL3_AD_CLOSE_NOTIFY)
+        return;
+    auto* file =
+        static_cast<CHttpFile*>(SSL_CTX_get_ex_data(SSL_get_SSL_CTX(ssl), TlsContextSlot()));
+    if (file != nullptr) file->NoteTlsCloseNotify();
+}
+
+// libcurl 7.88 with OpenSSL 3 takes a TLS connection that closes without close_notify as the
+// proper end of a body framed by the connection's end, however short someone on the path cut it
+// (it does not set SSL_OP_IGNORE_UNEXPECTED_EOF, but treats the error as an end all the same).
+// The layer therefore watches for the server's close_notify itself.
+CURLcode OnTlsContext(CURL* /*easy*/, void* context, void* self) noexcept {
+    auto* tls = static_cast<SSL_CTX*>(context);
+    if (TlsContextSlot() < 0 || SSL_CTX_set_ex_data(tls, TlsContextSlot(), self) != 1)
+        return CURLE_OUT_OF_MEMORY;
+    SSL_CTX_set_info_callback(tls, OnTlsInfo);
+    return CURLE_OK;
+}
+
 }  // namespace
 
 CHttpFile::CHttpFile(CHttpConnection& connection, const std::string& verb,
@@ -71,6 +103,7 @@ CHttpFile::CHttpFile(CHttpConnection& connection, const std::string& verb,
     // Room for two deliveries, so that one arriving while the last is still being read is taken
     // without pausing the transfer.
     pending.reserve(2 * static_cast<std::size_t>(settings.receiveBufferSize));
+    interruptFd = settings.interruptFd;
 
     const bool secure = (flags & INTERNET_FLAG_SECURE) != 0;
     const std::string url = std::string(secure ? "https://" : "http://") + connection.Server() +
@@ -119,20 +152,23 @@ CHttpFile::CHttpFile(CHttpConnection& connection, const std::string& verb,
     set(curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L));
     set(curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS,
                          static_cast<long>(settings.connectTimeout.count()) * 1000L));
-    // "Receives nothing for stallTimeout" is "less than one byte a second over that time".
-    set(curl_easy_setopt(h, CURLOPT_LOW_SPEED_LIMIT, 1L));
-    set(curl_easy_setopt(h, CURLOPT_LOW_SPEED_TIME, static_cast<long>(settings.stallTimeout.count())));
     set(curl_easy_setopt(h, CURLOPT_BUFFERSIZE, settings.receiveBufferSize));
     if (!settings.caFile.empty()) {
         set(curl_easy_setopt(h, CURLOPT_CAINFO, settings.caFile.c_str()));
         set(curl_easy_setopt(h, CURLOPT_CAPATH, nullptr));
     }
+    if (secure) {
+        set(curl_easy_setopt(h, CURLOPT_SSL_CTX_FUNCTION, &OnTlsContext));
+        set(curl_easy_setopt(h, CURLOPT_SSL_CTX_DATA, this));
+    }
+    this->secure = secure;
     set(curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, &CHttpFile::OnHeader));
     set(curl_easy_setopt(h, CURLOPT_HEADERDATA, this));
     set(curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &CHttpFile::OnBody));
     set(curl_easy_setopt(h, CURLOPT_WRITEDATA, this));
     // A new connection, and a request sent on it, each mean that the next header line begins a
-    // new block.
+    // new block. They also mark where each connection's wait for the server begins: the stall
+    // limit is the layer's own (Pump), silence rather than an average speed.
     set(curl_easy_setopt(h, CURLOPT_SOCKOPTFUNCTION, &CHttpFile::OnSocket));
     set(curl_easy_setopt(h, CURLOPT_SOCKOPTDATA, this));
     set(curl_easy_setopt(h, CURLOPT_PREREQFUNCTION, &CHttpFile::OnRequest));
@@ -234,10 +270,56 @@ std::uint32_t CHttpFile::ReadBody(void* buffer, std::uint32_t count) {
     return 0;
 }
 
+bool CHttpFile::BodyEndsWithConnection() const {
+    long status = 0;
+    curl_easy_getinfo(easy.get(), CURLINFO_RESPONSE_CODE, &status);
+    // These answers have no body, whatever their headers say.
+    if (status == 204 || status == 304) return false;
+    curl_off_t length = -1;
+    if (curl_easy_getinfo(easy.get(), CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length) != CURLE_OK ||
+        length >= 0)
+        return false;
+    const auto coding = headerBlock.Value("Transfer-Encoding");
+    if (!coding) return true;
+    std::string lower = *coding;
+    std::transform(lower.begin(), lower.end(), lower.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return lower.find("chunked") == std::string::npos;
+}
+
+void CHttpFile::NoteBytesHeard() {
+    curl_off_t body = 0;
+    long header = 0;
+    curl_easy_getinfo(easy.get(), CURLINFO_SIZE_DOWNLOAD_T, &body);
+    curl_easy_getinfo(easy.get(), CURLINFO_HEADER_SIZE, &header);
+    const curl_off_t heard = body + header;
+    if (heard == bytesHeard) return;
+    bytesHeard = heard;
+    lastHeard = std::chrono::steady_clock::now();
+}
+
+bool CHttpFile::InterruptRequested() const {
+    if (interruptFd < 0) return false;
+    pollfd ready{interruptFd, POLLIN, 0};
+    return ::poll(&ready, 1, 0) > 0 && (ready.revents & POLLIN) != 0;
+}
+
+int CHttpFile::PollTimeoutMs() const {
+    if (!awaitingServer) return pollTimeoutMs;
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(
+        lastHeard + connection.Session().Settings().stallTimeout -
+        std::chrono::steady_clock::now());
+    return static_cast<int>(
+        std::clamp<std::chrono::milliseconds::rep>(left.count(), 0, pollTimeoutMs));
+}
+
 void CHttpFile::Pump(bool untilBody) {
     const auto ready = [this, untilBody] {
         return untilBody ? HasPending() : finalHeaders || bodyStarted;
     };
+    // Time spent by the caller between two reads is no silence of the server's: the bytes it
+    // sent meanwhile wait in the socket, and show as an event at the first poll.
+    lastHeard = std::chrono::steady_clock::now();
     while (!done && !ready()) {
         if (paused && !HasPending()) {
             // Resuming hands over the delivery that was held back, through OnBody, at once.
@@ -249,12 +331,33 @@ void CHttpFile::Pump(bool untilBody) {
             }
             continue;
         }
+        if (InterruptRequested()) {
+            callbackError = errorInterrupted;
+            done = true;
+            break;
+        }
         int running = 0;
         CURLMcode mc = curl_multi_perform(multi.get(), &running);
         if (mc == CURLM_OK) {
+            // Bytes that were waiting before the poll could report them are heard here.
+            NoteBytesHeard();
             CollectResult();
             if (done || ready()) break;
-            mc = curl_multi_poll(multi.get(), nullptr, 0, pollTimeoutMs, nullptr);
+            int events = 0;
+            // The interruption's descriptor wakes the wait; the next round sees it.
+            curl_waitfd interrupt{interruptFd, CURL_WAIT_POLLIN, 0};
+            mc = curl_multi_poll(multi.get(), interruptFd >= 0 ? &interrupt : nullptr,
+                                 interruptFd >= 0 ? 1 : 0, PollTimeoutMs(), &events);
+            const auto now = std::chrono::steady_clock::now();
+            // An event on the connection is bytes arriving (or its end), whether or not they
+            // complete a header line or a body delivery.
+            if (events > 0) {
+                lastHeard = now;
+            } else if (mc == CURLM_OK && awaitingServer &&
+                       now - lastHeard >= connection.Session().Settings().stallTimeout) {
+                callbackError = errorStalled;
+                done = true;
+            }
         }
         if (mc != CURLM_OK) {
             result = mc == CURLM_OUT_OF_MEMORY ? CURLE_OUT_OF_MEMORY : CURLE_FAILED_INIT;
@@ -269,6 +372,8 @@ void CHttpFile::CollectResult() {
         if (message->msg == CURLMSG_DONE && message->easy_handle == easy.get()) {
             done = true;
             result = message->data.result;
+            if (result == CURLE_OK && secure && !tlsCloseNotified && BodyEndsWithConnection())
+                callbackError = errorTlsCutOff;
         }
     }
 }
@@ -335,6 +440,8 @@ int CHttpFile::OnSocket(void* self, curl_socket_t /*socket*/, curlsocktype /*pur
     auto* file = static_cast<CHttpFile*>(self);
     file->requestSent = false;
     file->headerBlock.ExpectNewBlock();
+    // Connecting (and the TLS handshake) is governed by the connect time-out, not the stall limit.
+    file->awaitingServer = false;
     return CURL_SOCKOPT_OK;
 }
 
@@ -343,6 +450,9 @@ int CHttpFile::OnRequest(void* self, char* /*remoteAddress*/, char* /*localAddre
     auto* file = static_cast<CHttpFile*>(self);
     file->requestSent = true;
     file->headerBlock.ExpectNewBlock();
+    file->awaitingServer = true;
+    file->tlsCloseNotified = false;
+    file->lastHeard = std::chrono::steady_clock::now();
     return CURL_PREREQFUNC_OK;
 }
 

@@ -2,6 +2,7 @@
 
 #include <curl/curl.h>
 
+#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -55,7 +56,13 @@ public:
     // does a 200 body that does not match a SHA-256 or SHA-512 checksum sent in its headers.
     std::uint32_t ReadBody(void* buffer, std::uint32_t count);
 
-private:
+    // Called from the TLS layer when the server ends the TLS session with close_notify.
+    void NoteTlsCloseNotify() noexcept { tlsCloseNotified = true; }
+
+  private:
+    // Whether the final answer's body is framed by the end of the connection: no length, and
+    // no chunked coding.
+    bool BodyEndsWithConnection() const;
     static size_t OnHeader(char* data, size_t size, size_t count, void* self) noexcept;
     static size_t OnBody(char* data, size_t size, size_t count, void* self) noexcept;
     static int OnSocket(void* self, curl_socket_t socket, curlsocktype purpose) noexcept;
@@ -66,6 +73,13 @@ private:
     // read, or, without it, until the final response's header block has ended (or its body has
     // begun, which shows the same).
     void Pump(bool untilBody);
+    // Whether the session's interruption descriptor says to stop (checked on every round, so
+    // that a server that keeps sending cannot keep the transfer from stopping).
+    bool InterruptRequested() const;
+    // Moves lastHeard to now when libcurl has taken header or body bytes since the last call.
+    void NoteBytesHeard();
+    // How long the next wait for the socket may last: up to the stall limit's deadline.
+    int PollTimeoutMs() const;
     void CollectResult();
     [[noreturn]] void RaiseTransferFailure();
     // Raises error for an answer that libcurl took but this layer does not.
@@ -81,8 +95,8 @@ private:
     bool attached = false;         // easy has been added to multi
 
     HeaderBlock headerBlock;
-    // A failure found inside a callback (an invalid header block, no memory), reported in place
-    // of the code with which libcurl then ends the transfer.
+    // A failure found inside a callback (an invalid header block, no memory) or by the stall
+    // limit, reported in place of the code with which libcurl then ends the transfer.
     std::uint32_t callbackError = 0;
     bool bodyStarted = false;  // the final response's body has begun to arrive
     bool headerEnded = false;  // the empty line that ends a header block came last
@@ -95,6 +109,15 @@ private:
     bool paused = false;       // OnBody paused the transfer; resume when pending is empty
     bool done = false;
     CURLcode result = CURLE_OK;
+
+    // The stall limit: the transfer fails once the server has been silent for the session's
+    // stallTimeout while a connection waits for it (from the request's connection onwards).
+    bool awaitingServer = false;
+    std::chrono::steady_clock::time_point lastHeard;  // the last event on the connection
+    curl_off_t bytesHeard = 0;  // header and body bytes taken by libcurl so far
+    int interruptFd = -1;  // the session's interruption descriptor; not owned
+    bool secure = false;   // the request goes over TLS
+    bool tlsCloseNotified = false;  // the current connection's server sent close_notify
 
     std::vector<char> pending;  // body bytes delivered by libcurl and not yet read
     std::size_t pendingOffset = 0;

@@ -48,6 +48,8 @@ enum InternetError : std::uint32_t {
     errorRedirectInvalidUrl = 12034,
     // The body arrived whole but does not match a checksum that its server sent with it.
     errorDigestMismatch = 12036,
+    errorTlsCutOff = 12030,
+    errorInterrupted = 12031,
     errorInternetLast = 12999,
 };
 

@@ -20,6 +20,9 @@ struct SessionSettings {
     std::string caFile;
     // libcurl's receive buffer: the most that one delivery from the socket can hold.
     long receiveBufferSize = 128L * 1024;
+    // A descriptor that becomes readable when the caller wants the transfer stopped (a signal
+    // caught by the front end); -1 for none. Not owned.
+    int interruptFd = -1;
 };
 
 // One session of the HTTP client: the user-agent text and the settings shared by the connections

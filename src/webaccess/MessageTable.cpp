@@ -55,6 +55,9 @@ constexpr MessageEntry layerMessages[] = {
     {errorRedirectInvalidUrl,
      "The server redirected the request to an address that is not a valid URL."},
     {errorDigestMismatch, "The file that arrived does not match the checksum the server sent."},
+    {errorTlsCutOff,
+     "The secure connection was cut off before the server ended it: the file may be incomplete."},
+    {errorInterrupted, "The download was stopped by a signal."},
 };
 
 // The length of the well-formed UTF-8 sequence of two or more bytes that starts at text[at], or

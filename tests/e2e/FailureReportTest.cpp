@@ -17,6 +17,7 @@
 #include "support/NginxServer.h"
 #include "support/Process.h"
 #include "support/ScriptedServer.h"
+#include "support/TlsServer.h"
 #include "transfer/DownloadFile.h"
 
 namespace korrin::test {
@@ -270,6 +271,48 @@ INSTANTIATE_TEST_SUITE_P(
                         "SelfSigned", "selfsigned",
                         "The server's certificate is not signed by a trusted authority."}),
     [](const testing::TestParamInfo<CertificateCase>& info) { return info.param.name; });
+
+// Over TLS, a body that ends with the connection (no length, no chunking) is complete only when
+// the server ends the TLS session with close_notify: without it, anyone on the path could have
+// cut the download short. A body whose length is known ends where the length says.
+struct TlsEndCase {
+    const char* name;
+    std::string reply;
+    bool cutOff;       // the TCP connection closes without close_notify
+    std::string text;  // empty: the download ends with the answer's status
+    int status = 200;  // the answer's status; only a 200 opens the file
+};
+
+class TlsEnd : public testing::TestWithParam<TlsEndCase> {};
+
+TEST_P(TlsEnd, OnlyAProperEndCompletesABodyThatEndsWithTheConnection) {
+    const TlsEndCase& c = GetParam();
+    TlsServer server([&c](TlsConnection& connection) {
+        connection.Send(c.reply);
+        if (c.cutOff) connection.CutOff();
+    });
+    TempDir folder;
+    const InProcessRun run = Download(server.Port(), true, TrustingTestCa(), folder.File("out"));
+    EXPECT_EQ(run.result, c.text.empty() ? c.status : -1) << run.errorText;
+    EXPECT_EQ(run.errorText, c.text);
+    if (c.status != 200) {
+        EXPECT_FALSE(FileExists(folder.File("out")));
+        return;
+    }
+    EXPECT_EQ(ReadFile(folder.File("out")), "0123456789") << "the bytes that arrived are kept";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, TlsEnd,
+    testing::Values(
+        TlsEndCase{"CloseDelimitedEndedProperly", "HTTP/1.0 200 OK\r\n\r\n0123456789", false, ""},
+        TlsEndCase{"CloseDelimitedCutOff", "HTTP/1.0 200 OK\r\n\r\n0123456789", true,
+                   "The secure connection was cut off before the server ended it: the file may be "
+                   "incomplete."},
+        TlsEndCase{"LengthKnownCutOffAfterTheBody", HttpReply(200, "0123456789"), true, ""},
+        // An answer that has no body cannot be cut short.
+        TlsEndCase{"NoContentCutOff", "HTTP/1.0 204 No Content\r\n\r\n", true, "", 204}),
+    [](const testing::TestParamInfo<TlsEndCase>& info) { return info.param.name; });
 
 // A listener whose accept queue is full drops every further connection request unanswered, so
 // a connect to it never completes.

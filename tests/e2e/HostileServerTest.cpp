@@ -6,8 +6,11 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <future>
+#include <memory>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "support/Loopback.h"
@@ -210,8 +213,10 @@ class SilentServer : public ::testing::TestWithParam<SilenceCase> {};
 
 TEST_P(SilentServer, FailsAfterTheStallTimeoutKeepingWhatArrived) {
     const SilenceCase& c = GetParam();
-    ScriptedServer server([&c](const std::string&, ScriptedConnection& connection) {
+    auto silenceBegan = std::make_shared<std::promise<std::chrono::steady_clock::time_point>>();
+    ScriptedServer server([&c, silenceBegan](const std::string&, ScriptedConnection& connection) {
         connection.Send(c.sentBeforeSilence);
+        silenceBegan->set_value(std::chrono::steady_clock::now());
         connection.WaitForPeerClose(60s);
     });
     TempDir folder;
@@ -222,8 +227,16 @@ TEST_P(SilentServer, FailsAfterTheStallTimeoutKeepingWhatArrived) {
     environment.session.stallTimeout = 1s;
     environment.console = nullptr;
 
+    const auto startedAt = std::chrono::steady_clock::now();
     EXPECT_EQ(DownloadFile(job, environment), -1);
-    EXPECT_FALSE(errorText.empty());
+    const auto failedAt = std::chrono::steady_clock::now();
+    EXPECT_EQ(errorText, "The transfer stalled: no data arrived from the server for too long.");
+    std::future<std::chrono::steady_clock::time_point> silence = silenceBegan->get_future();
+    ASSERT_EQ(silence.wait_for(0s), std::future_status::ready);
+    // The silence begins with the last byte sent, or, when the server sends none, with the
+    // connection (the server's script runs only once the request has arrived).
+    const auto silenceBeganAt = c.sentBeforeSilence.empty() ? startedAt : silence.get();
+    EXPECT_GE(failedAt - silenceBeganAt, 1s) << "the limit is a full second of silence";
     EXPECT_EQ(FileExists(job.outputPath), c.stored.has_value());
     if (c.stored && FileExists(job.outputPath)) {
         EXPECT_EQ(ReadFile(job.outputPath), *c.stored);
@@ -237,6 +250,48 @@ INSTANTIATE_TEST_SUITE_P(
                       SilenceCase{"StallsMidBody",
                                   "HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\nfirst part",
                                   "first part"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// A server that sends a byte every 0.4 s is slow, not silent: with a limit of 1 s of silence the
+// download succeeds, wherever the bytes trickle, even inside a header line.
+struct TrickleCase {
+    const char* name;
+    std::string before;    // sent at once
+    std::string trickled;  // sent one byte every 0.4 s
+    std::string after;     // sent at once behind them
+    std::string stored;
+};
+
+class SlowServer : public ::testing::TestWithParam<TrickleCase> {};
+
+TEST_P(SlowServer, IsNoStallWhileBytesKeepComing) {
+    const TrickleCase& c = GetParam();
+    ScriptedServer server([&c](const std::string&, ScriptedConnection& connection) {
+        connection.Send(c.before);
+        for (const char byte : c.trickled) {
+            // The server's own pace, not a wait for an event.
+            std::this_thread::sleep_for(400ms);
+            connection.Send(std::string(1, byte));
+        }
+        connection.Send(c.after);
+    });
+    TempDir folder;
+    std::string errorText;
+    const DownloadJob job = LoopbackJob(server.Port(), "/slow", folder.File("out.bin"), errorText);
+    DownloadEnvironment environment;
+    environment.session.stallTimeout = 1s;
+    environment.console = nullptr;
+
+    EXPECT_EQ(DownloadFile(job, environment), 200) << errorText;
+    EXPECT_EQ(ReadFile(job.outputPath), c.stored);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, SlowServer,
+    ::testing::Values(TrickleCase{"InsideAHeaderLine", "HTTP/1.1 200 OK\r\nX-Slow: ", "abcdefgh",
+                                  "\r\nContent-Length: 4\r\n\r\nbody", "body"},
+                      TrickleCase{"InTheBody", "HTTP/1.1 200 OK\r\nContent-Length: 8\r\n\r\n",
+                                  "abcdefgh", "", "abcdefgh"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -1,11 +1,15 @@
 // Bad conditions on the user's side of a download: an output that cannot be opened or written,
-// a closed standard output, and an existing file that a failed download must leave alone.
+// a closed standard output or closed standard descriptors, and an existing file that a failed
+// download must leave alone.
 
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <future>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "support/Process.h"
 #include "support/ScriptedServer.h"
@@ -84,6 +88,57 @@ TEST(ClosedStandardOutput, EndsWithStatus1AndNoSignal) {
     EXPECT_EQ(run.signal, 0) << "killed by signal " << run.signal;
     EXPECT_EQ(run.exitStatus, 1);
 }
+
+// Started with standard descriptors closed (korrin URL >&-), the program must not let a socket
+// (the connection, or libcurl's own wake-up pair) or the output file take one of them: the body
+// and the console messages then go nowhere else, nothing but the request reaches the server, and
+// a body that cannot be written to standard output is a failure.
+struct ClosedDescriptorsCase {
+    const char* name;
+    std::vector<int> closed;
+    bool toFile;  // -o names a file; else the body goes to standard output
+    int exitStatus;
+};
+
+class ClosedDescriptors : public ::testing::TestWithParam<ClosedDescriptorsCase> {};
+
+TEST_P(ClosedDescriptors, NothingButTheRequestReachesTheServer) {
+    const ClosedDescriptorsCase& c = GetParam();
+    // Small enough that a write of it into whatever took descriptor 1 succeeds.
+    const std::string body = "a small body\n";
+    auto afterRequest = std::make_shared<std::promise<std::string>>();
+    ScriptedServer server(
+        [&body, afterRequest](const std::string&, ScriptedConnection& connection) {
+            connection.Send(HttpReply(200, body));
+            afterRequest->set_value(connection.WaitForPeerClose(60s));
+        });
+    TempDir folder;
+    const std::string path = folder.File("out.bin");
+    std::vector<std::string> arguments = {server.Url("/file")};
+    if (c.toFile) arguments.insert(arguments.end(), {"-o", path});
+    ProcessOptions options;
+    options.closedDescriptors = c.closed;
+    options.timeout = 60s;
+    const ProcessResult run = RunKorrinBinary(arguments, options);
+    EXPECT_FALSE(run.timedOut);
+    EXPECT_EQ(run.signal, 0);
+    EXPECT_EQ(run.exitStatus, c.exitStatus);
+    if (c.toFile) {
+        EXPECT_EQ(ReadFile(path), body);
+    }
+    std::future<std::string> sent = afterRequest->get_future();
+    ASSERT_EQ(sent.wait_for(60s), std::future_status::ready);
+    const std::string extra = sent.get();
+    EXPECT_EQ(extra, "") << extra.size() << " bytes after the request, beginning with "
+                         << extra.substr(0, 80);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, ClosedDescriptors,
+    ::testing::Values(ClosedDescriptorsCase{"StandardOutputBodyToIt", {1}, false, 1},
+                      ClosedDescriptorsCase{"StandardOutputBodyToFile", {1}, true, 0},
+                      ClosedDescriptorsCase{"AllThreeBodyToFile", {0, 1, 2}, true, 0}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 // A failed or refused download never opens the output: a file that is there stays as it was.
 TEST(ExistingOutputFile, IsUnchangedByAnAnswerOtherThan200) {

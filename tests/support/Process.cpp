@@ -65,6 +65,7 @@ ProcessResult RunProcess(const std::vector<std::string>& arguments, const Proces
         dup2(in[0], 0);
         dup2(out[1], 1);
         dup2(err[1], 2);
+        for (const int fd : options.closedDescriptors) close(fd);
         signal(SIGPIPE, SIG_DFL);
         if (!options.workingDirectory.empty() && chdir(options.workingDirectory.c_str()) != 0)
             _exit(126);

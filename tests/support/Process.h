@@ -12,6 +12,7 @@ struct ProcessOptions {
     std::chrono::seconds timeout{60};     // the child is killed after this long
     bool closeStandardOutput = false;     // the child's standard output is a pipe closed at once
     std::vector<std::string> environment; // NAME=value entries added to the child's environment
+    std::vector<int> closedDescriptors;   // closed in the child before it starts (as with >&-)
 };
 
 struct ProcessResult {

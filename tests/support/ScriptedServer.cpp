@@ -44,16 +44,20 @@ bool ScriptedConnection::Send(const std::string& bytes) {
     return true;
 }
 
-void ScriptedConnection::WaitForPeerClose(std::chrono::milliseconds bound) {
+std::string ScriptedConnection::WaitForPeerClose(std::chrono::milliseconds bound) {
+    std::string received;
     const auto deadline = std::chrono::steady_clock::now() + bound;
     while (true) {
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
             deadline - std::chrono::steady_clock::now());
-        if (left.count() <= 0) return;
+        if (left.count() <= 0) return received;
         pollfd fds[2] = {{fd, POLLIN, 0}, {stopFd, POLLIN, 0}};
-        if (poll(fds, 2, static_cast<int>(left.count())) <= 0 || fds[1].revents != 0) return;
+        if (poll(fds, 2, static_cast<int>(left.count())) <= 0 || fds[1].revents != 0)
+            return received;
         char buffer[4096];
-        if (recv(fd, buffer, sizeof buffer, 0) <= 0) return;
+        const ssize_t n = recv(fd, buffer, sizeof buffer, 0);
+        if (n <= 0) return received;
+        received.append(buffer, static_cast<std::size_t>(n));
     }
 }
 

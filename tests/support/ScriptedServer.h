@@ -16,8 +16,9 @@ public:
     ScriptedConnection(int fd, int stopFd) : fd(fd), stopFd(stopFd) {}
     // Sends bytes; false when the peer has gone.
     bool Send(const std::string& bytes);
-    // Waits until the peer closes the connection, the server stops, or the bound passes.
-    void WaitForPeerClose(std::chrono::milliseconds bound);
+    // Waits until the peer closes the connection, the server stops, or the bound passes; returns
+    // what the peer sent meanwhile.
+    std::string WaitForPeerClose(std::chrono::milliseconds bound);
     // Makes the end of the script reset the connection (RST) instead of closing it in order.
     void Abort();
     bool Aborted() const { return aborted; }

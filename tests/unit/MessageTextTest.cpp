@@ -158,7 +158,7 @@ TEST(LayerMessageTable, EveryNumberHasItsOwnOneLineText) {
         codes.push_back(code);
     codes.insert(codes.end(),
                  {errorHeaderIncomplete, errorCredentialsUnsendable, errorTransferFailed, errorRedirectInvalidUrl,
-                  errorDigestMismatch});
+                  errorTlsCutOff, errorInterrupted, errorDigestMismatch});
     for (const std::uint32_t code : codes) {
         std::string text;
         ASSERT_TRUE(LookUpLayerMessage(code, text)) << code;
