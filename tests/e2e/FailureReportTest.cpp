@@ -72,10 +72,10 @@ const std::string certificates = KORRIN_TEST_DATA "/tls/";
 const std::string partialReply = HttpReply(200, "0123456789", "Content-Length: 100\r\n");
 
 // Starts whatever a case needs and returns the arguments after the binary's path (the output
-// file's option is added). keeper holds the server until the run ends; environment receives
-// variables for the binary's environment.
+// file's option is added). keeper holds the server until the run ends; options are those of the
+// binary's run (variables for its environment, a network of its own).
 using SetUp = std::function<std::vector<std::string>(std::shared_ptr<void>& keeper,
-                                                     std::vector<std::string>& environment)>;
+                                                     ProcessOptions& options)>;
 
 struct BinaryCase {
     const char* name;
@@ -85,7 +85,7 @@ struct BinaryCase {
 };
 
 SetUp Scripted(ScriptedServer::Script script) {
-    return [script = std::move(script)](std::shared_ptr<void>& keeper, std::vector<std::string>&) {
+    return [script = std::move(script)](std::shared_ptr<void>& keeper, ProcessOptions&) {
         auto server = std::make_shared<ScriptedServer>(script);
         keeper = server;
         return std::vector<std::string>{server->Url("/file.bin")};
@@ -100,7 +100,10 @@ TEST_P(FailureReport, NamesTheFailureInTheVerdict) {
     const std::string output = folder.File("out.bin");
     std::shared_ptr<void> keeper;
     ProcessOptions options;
-    std::vector<std::string> arguments = c.setUp(keeper, options.environment);
+    std::vector<std::string> arguments = c.setUp(keeper, options);
+    if (options.isolatedNetwork && !NetworkIsolationAvailable()) {
+        GTEST_SKIP() << "no network namespace can be made here";
+    }
     arguments.insert(arguments.end(), {"-o", output});
     const ProcessResult run = RunKorrinBinary(arguments, options);
 
@@ -118,7 +121,7 @@ INSTANTIATE_TEST_SUITE_P(
     RealFailures, FailureReport,
     testing::Values(
         BinaryCase{"RefusedPort",
-                   [](std::shared_ptr<void>&, std::vector<std::string>&) {
+                   [](std::shared_ptr<void>&, ProcessOptions&) {
                        static const RefusingPort refusing;
                        return std::vector<std::string>{Url(refusing.Port())};
                    },
@@ -126,7 +129,9 @@ INSTANTIATE_TEST_SUITE_P(
                    "port.",
                    false},
         BinaryCase{"UnresolvableName",
-                   [](std::shared_ptr<void>&, std::vector<std::string>&) {
+                   [](std::shared_ptr<void>&, ProcessOptions& options) {
+                       // Looked up where nothing can answer: a network with no interface up.
+                       options.isolatedNetwork = true;
                        return std::vector<std::string>{"http://nothing.invalid/file.bin"};
                    },
                    "No address was found for the server name.", false},
@@ -170,7 +175,7 @@ INSTANTIATE_TEST_SUITE_P(
                    "https.",
                    false},
         BinaryCase{"SelfSignedCertificate",
-                   [](std::shared_ptr<void>& keeper, std::vector<std::string>&) {
+                   [](std::shared_ptr<void>& keeper, ProcessOptions&) {
                        auto nginx = std::make_shared<NginxServer>(NginxServer::TlsConfig("selfsigned"));
                        WriteFile(nginx->Root() + "/file.bin", "secret");
                        keeper = nginx;
@@ -179,12 +184,12 @@ INSTANTIATE_TEST_SUITE_P(
                    "The server's certificate is not signed by a trusted authority.", false},
         // The proxy's own words, with its control characters made harmless, are the report.
         BinaryCase{"ProxyRefusesConnect",
-                   [](std::shared_ptr<void>& keeper, std::vector<std::string>& environment) {
+                   [](std::shared_ptr<void>& keeper, ProcessOptions& options) {
                        auto proxy = std::make_shared<ScriptedServer>(ScriptedServer::Reply(
                            "HTTP/1.1 403 Tunnel\x1b[2J refused\r\nContent-Length: 0\r\n\r\n"));
                        keeper = proxy;
                        // The proxy setting is libcurl's own: its variable in the environment.
-                       environment.push_back("https_proxy=" + proxy->Url(""));
+                       options.environment.push_back("https_proxy=" + proxy->Url(""));
                        return std::vector<std::string>{
                            "https://127.0.0.1:" + std::to_string(RefusingPort().Port()) + "/file.bin"};
                    },

@@ -106,12 +106,17 @@ TEST(Spine, HeaderCommentOnStandardOutputKeepsItsBytes) {
 TEST(Spine, UnreachableServersGiveStatusOneAndNoOutputFile) {
     TempDir dir;
     const RefusingPort refusing;
-    const std::vector<std::string> urls = {
-        refusing.Url(),
-        "http://nothing-here.invalid/f",
+    // The name is looked up where nothing can answer: in a network of its own with no interface.
+    ProcessOptions isolated;
+    isolated.isolatedNetwork = true;
+    const bool canIsolate = NetworkIsolationAvailable();
+    const std::vector<std::pair<std::string, ProcessOptions>> runs = {
+        {refusing.Url(), {}},
+        {"http://nothing-here.invalid/f", isolated},
     };
-    for (const auto& url : urls) {
-        const ProcessResult run = RunKorrinBinary({url, "-o", dir.File("out")});
+    for (const auto& [url, options] : runs) {
+        if (options.isolatedNetwork && !canIsolate) continue;
+        const ProcessResult run = RunKorrinBinary({url, "-o", dir.File("out")}, options);
         EXPECT_EQ(run.exitStatus, 1) << url;
         EXPECT_NE(run.standardOutput.find("Error retrieving file: "), std::string::npos) << url;
         EXPECT_FALSE(FileExists(dir.File("out"))) << url;
