@@ -4,6 +4,9 @@
 
 #include <sys/stat.h>
 
+#include <chrono>
+#include <random>
+
 #include "support/Loopback.h"
 #include "support/NginxServer.h"
 #include "support/Process.h"
@@ -22,6 +25,55 @@ TEST(Spine, BodyOfA200AnswerReachesStandardOutputByteForByte) {
     EXPECT_EQ(run.exitStatus, 0);
     EXPECT_EQ(run.standardOutput, body);
     EXPECT_EQ(run.standardError, "");
+}
+
+// Random bytes, the same for the same seed.
+std::string RandomBytes(std::size_t size, unsigned seed) {
+    std::mt19937 generator(seed);
+    std::string bytes(size, '\0');
+    for (char& byte : bytes) byte = static_cast<char>(generator() & 0xFF);
+    return bytes;
+}
+
+// A body of many times the layer's pending buffer: every delivery beyond the first ones has to
+// wait for the reader, to a file and to standard output alike.
+TEST(Spine, LargeBodyArrivesWhole) {
+    const std::string body = RandomBytes(std::size_t{8} << 20, 11);
+    ScriptedServer server(ScriptedServer::Reply(HttpReply(200, body)));
+    TempDir dir;
+    ProcessOptions options;
+    options.timeout = std::chrono::seconds(30);  // far above the normal second: trips on a hang
+    const ProcessResult toFile =
+        RunKorrinBinary({server.Url("/large"), "-o", dir.File("out")}, options);
+    EXPECT_FALSE(toFile.timedOut);
+    EXPECT_EQ(toFile.exitStatus, 0);
+    EXPECT_TRUE(ReadFile(dir.File("out")) == body) << "the file differs from the body";
+
+    const ProcessResult toStdout = RunKorrinBinary({server.Url("/large")}, options);
+    EXPECT_FALSE(toStdout.timedOut);
+    EXPECT_EQ(toStdout.exitStatus, 0);
+    EXPECT_TRUE(toStdout.standardOutput == body) << "standard output differs from the body";
+}
+
+// Memory does not grow with the body: 200 MiB pass through a program whose peak stays far below
+// that. The bound is many times the normal peak, so only growth trips it.
+TEST(Spine, MemoryDoesNotGrowWithTheBody) {
+    constexpr std::size_t blockSize = std::size_t{1} << 20;
+    constexpr std::size_t blocks = 200;
+    const std::string block = RandomBytes(blockSize, 7);
+    ScriptedServer server([&block](const std::string&, ScriptedConnection& connection) {
+        if (!connection.Send("HTTP/1.1 200 OK\r\nContent-Length: " +
+                             std::to_string(blockSize * blocks) + "\r\n\r\n"))
+            return;
+        for (std::size_t i = 0; i < blocks && connection.Send(block); ++i) {
+        }
+    });
+    ProcessOptions options;
+    options.timeout = std::chrono::seconds(30);
+    const ProcessResult run = RunKorrinBinary({server.Url("/huge"), "-o", "/dev/null"}, options);
+    EXPECT_FALSE(run.timedOut);
+    EXPECT_EQ(run.exitStatus, 0) << run.standardOutput.substr(run.standardOutput.size() - 200);
+    EXPECT_LT(run.peakResidentKiB, 64 * 1024) << "peak resident memory in KiB";
 }
 
 TEST(Spine, RequestCarriesOnlyTheRequestLineHostAndAgent) {
