@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <random>
 
 #include "support/Loopback.h"
@@ -186,6 +187,36 @@ TEST(Spine, CloseMidBodyKeepsTheBytesSoFarAndFails) {
     EXPECT_NE(errorText, "");
     EXPECT_NE(errorText, "stale");
     EXPECT_EQ(ReadFile(dir.File("out")), part);
+}
+
+// A chain of redirects /hop/0 -> /hop/1 -> ... -> /hop/<length>, which answers.
+ScriptedServer::Script RedirectChain(int length) {
+    return [length](const std::string& request, ScriptedConnection& connection) {
+        const std::size_t at = request.find("/hop/");
+        const int hop = at == std::string::npos ? 0 : std::atoi(request.c_str() + at + 5);
+        connection.Send(hop < length ? HttpReply(302, "", "Location: /hop/" +
+                                                              std::to_string(hop + 1) + "\r\n")
+                                     : HttpReply(200, "arrived"));
+    };
+}
+
+TEST(Spine, TenRedirectsAreFollowedAndTheEleventhIsRefused) {
+    TempDir dir;
+    ScriptedServer ten(RedirectChain(10));
+    const ProcessResult followed = RunKorrinBinary({ten.Url("/hop/0"), "-o", dir.File("ten")});
+    EXPECT_EQ(followed.exitStatus, 0) << followed.standardOutput;
+    EXPECT_EQ(ReadFile(dir.File("ten")), "arrived");
+
+    ScriptedServer eleven(RedirectChain(11));
+    const ProcessResult refused =
+        RunKorrinBinary({eleven.Url("/hop/0"), "-o", dir.File("eleven")});
+    EXPECT_EQ(refused.exitStatus, 1);
+    EXPECT_NE(refused.standardOutput.find("Error retrieving file: Gave up following redirects: "
+                                          "the server sent too many of them.\n"),
+              std::string::npos)
+        << refused.standardOutput;
+    EXPECT_FALSE(FileExists(dir.File("eleven")));
+    EXPECT_EQ(eleven.Requests().size(), 11u) << "the eleventh redirect is not followed";
 }
 
 class NginxSpine : public ::testing::Test {
