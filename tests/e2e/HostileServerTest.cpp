@@ -6,7 +6,9 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <memory>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -166,21 +168,36 @@ TEST(Credentials, NeverOnTheWireBeforeTheServerAsks) {
 TEST(Credentials, NeverSentToAnotherHostAfterARedirect) {
     for (const bool otherHostAsks : {false, true}) {
         SCOPED_TRACE(otherHostAsks ? "other host asks for credentials" : "other host answers");
-        ScriptedServer otherHost(ScriptedServer::Reply(
-            otherHostAsks ? askForCredentials : HttpReply(200, "other host body")));
-        const std::string target = otherHost.Url("/elsewhere");
-        ScriptedServer firstHost([target](const std::string& request, ScriptedConnection& connection) {
-            connection.Send(HasAuthorization(request)
-                                ? HttpReply(302, "REDIRECT BODY", "Location: " + target + "\r\n")
-                                : askForCredentials);
-        });
+        // The same port number on another address, so that only the host tells the two apart;
+        // tried again in the rare case that the port is taken on the first address.
+        std::unique_ptr<ScriptedServer> otherHost;
+        std::unique_ptr<ScriptedServer> firstHost;
+        for (int attempt = 0; attempt < 5 && !firstHost; ++attempt) {
+            otherHost = std::make_unique<ScriptedServer>(
+                ScriptedServer::Reply(otherHostAsks ? askForCredentials
+                                                    : HttpReply(200, "other host body")),
+                "127.0.0.2");
+            const std::string target = otherHost->Url("/elsewhere");
+            try {
+                firstHost = std::make_unique<ScriptedServer>(
+                    [target](const std::string& request, ScriptedConnection& connection) {
+                        connection.Send(HasAuthorization(request)
+                                            ? HttpReply(302, "REDIRECT BODY",
+                                                        "Location: " + target + "\r\n")
+                                            : askForCredentials);
+                    },
+                    "127.0.0.1", otherHost->Port());
+            } catch (const std::runtime_error&) {
+            }
+        }
+        ASSERT_TRUE(firstHost) << "no port free on both addresses";
 
         ProcessOptions options;
         options.timeout = 60s;
         TempDir folder;
         const std::string path = folder.File("out.bin");
         const ProcessResult run = RunKorrinBinary(
-            {firstHost.Url("/private"), "-o", path, "-u", "user", "-p", "pw"}, options);
+            {firstHost->Url("/private"), "-o", path, "-u", "user", "-p", "pw"}, options);
         EXPECT_EQ(run.exitStatus, otherHostAsks ? 1 : 0) << run.standardOutput;
         if (otherHostAsks) {
             EXPECT_NE(run.standardOutput.find("Error 401 retrieving file: "), std::string::npos)
@@ -190,9 +207,9 @@ TEST(Credentials, NeverSentToAnotherHostAfterARedirect) {
             EXPECT_EQ(ReadFile(path), "other host body");
         }
 
-        ASSERT_GE(firstHost.Requests().size(), 2u);
-        EXPECT_TRUE(HasAuthorization(firstHost.Requests()[1]));
-        const std::vector<std::string> received = otherHost.Requests();
+        ASSERT_GE(firstHost->Requests().size(), 2u);
+        EXPECT_TRUE(HasAuthorization(firstHost->Requests()[1]));
+        const std::vector<std::string> received = otherHost->Requests();
         ASSERT_FALSE(received.empty()) << "the redirect was not followed";
         for (const std::string& request : received) EXPECT_FALSE(HasAuthorization(request)) << request;
     }

@@ -18,6 +18,10 @@ namespace korrin::test {
 namespace {
 
 const std::string tlsData = std::string(KORRIN_TEST_DATA) + "/tls/";
+// The verdict on a certificate that no trusted authority signed. A server that is not spoken TLS
+// to answers otherwise, so this shows that the program did speak it.
+const std::string untrustedCertificate =
+    "Error retrieving file: The server's certificate is not signed by a trusted authority.\n";
 
 TEST(Spine, BodyOfA200AnswerReachesStandardOutputByteForByte) {
     const std::string body("line\nwindows\r\nnul\0end\xff", 23);
@@ -288,18 +292,24 @@ TEST(SpineTls, HttpsIsFetchedOverVerifiedTls) {
         << errorText;
     EXPECT_EQ(ReadFile(dir.File("out")), "over tls\n");
 
-    // The binary trusts only the system's store, where the test CA is not.
+    // The binary trusts only the system's store, where the test CA is not: it speaks TLS, and
+    // refuses the certificate.
     const ProcessResult run = RunKorrinBinary({nginx.Url("/s.txt"), "-o", dir.File("cli")});
     EXPECT_EQ(run.exitStatus, 1);
+    EXPECT_NE(run.standardOutput.find(untrustedCertificate), std::string::npos)
+        << run.standardOutput;
     EXPECT_FALSE(FileExists(dir.File("cli")));
 }
 
 TEST(SpineTls, SelfSignedCertificateIsRefused) {
     NginxServer nginx(NginxServer::TlsConfig("selfsigned"));
     WriteFile(nginx.Root() + "/s.txt", "never seen\n");
-    const ProcessResult run = RunKorrinBinary({nginx.Url("/s.txt")});
+    TempDir dir;
+    const ProcessResult run = RunKorrinBinary({nginx.Url("/s.txt"), "-o", dir.File("out")});
     EXPECT_EQ(run.exitStatus, 1);
-    EXPECT_EQ(run.standardOutput, "");
+    EXPECT_NE(run.standardOutput.find(untrustedCertificate), std::string::npos)
+        << run.standardOutput;
+    EXPECT_FALSE(FileExists(dir.File("out")));
 }
 
 }  // namespace
