@@ -5,6 +5,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <functional>
 #include <memory>
@@ -281,7 +282,10 @@ TEST(TimeOut, ConnectThatNeverCompletes) {
     SessionSettings settings;
     settings.connectTimeout = std::chrono::seconds(1);
     TempDir folder;
+    const auto start = std::chrono::steady_clock::now();
     const InProcessRun run = Download(port, false, settings, folder.File("out"));
+    // A time-out lasts as long as it says: no sooner than about its second.
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(900));
     EXPECT_EQ(run.result, -1);
     EXPECT_EQ(run.errorText, "The server did not accept the connection within the time allowed.");
     EXPECT_FALSE(FileExists(folder.File("out")));
@@ -295,7 +299,9 @@ TEST(TimeOut, ServerStallsMidBody) {
     SessionSettings settings;
     settings.stallTimeout = std::chrono::seconds(1);
     TempDir folder;
+    const auto start = std::chrono::steady_clock::now();
     const InProcessRun run = Download(server.Port(), false, settings, folder.File("out"));
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(900));
     EXPECT_EQ(run.result, -1);
     EXPECT_EQ(run.errorText, "The transfer stalled: no data arrived from the server for too long.");
     EXPECT_EQ(ReadFile(folder.File("out")), "0123456789");
