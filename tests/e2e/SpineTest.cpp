@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <memory>
 #include <random>
 
 #include "support/Loopback.h"
@@ -221,6 +222,40 @@ TEST(Spine, TenRedirectsAreFollowedAndTheEleventhIsRefused) {
         << refused.standardOutput;
     EXPECT_FALSE(FileExists(dir.File("eleven")));
     EXPECT_EQ(eleven.Requests().size(), 11u) << "the eleventh redirect is not followed";
+}
+
+// The server answers the first request and then holds its connection open: the next request
+// goes on a connection of its own at once, without waiting for the first one to end.
+TEST(Spine, ConnectionHeldOpenAfterARedirectOrA401DelaysNothing) {
+    struct Case {
+        std::string firstAnswer;
+        std::vector<std::string> extraArguments;
+    };
+    const Case cases[] = {
+        {HttpReply(302, "", "Location: /target\r\n"), {}},
+        {HttpReply(401, "AUTH PAGE", "WWW-Authenticate: Basic realm=\"korrin\"\r\n"),
+         {"-u", "user", "-p", "pw"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.firstAnswer.substr(0, c.firstAnswer.find('\r')));
+        auto connections = std::make_shared<int>(0);
+        ScriptedServer server([&c, connections](const std::string&, ScriptedConnection& connection) {
+            if ((*connections)++ > 0) {
+                connection.Send(HttpReply(200, "final body"));
+                return;
+            }
+            connection.Send(c.firstAnswer);
+            connection.WaitForPeerClose(std::chrono::seconds(60));
+        });
+        std::vector<std::string> arguments{server.Url("/first")};
+        arguments.insert(arguments.end(), c.extraArguments.begin(), c.extraArguments.end());
+        ProcessOptions options;
+        options.timeout = std::chrono::seconds(20);
+        const ProcessResult run = RunKorrinBinary(arguments, options);
+        EXPECT_FALSE(run.timedOut);
+        EXPECT_EQ(run.exitStatus, 0);
+        EXPECT_EQ(run.standardOutput, "final body");
+    }
 }
 
 class NginxSpine : public ::testing::Test {
