@@ -163,6 +163,58 @@ TEST(Credentials, NeverOnTheWireBeforeTheServerAsks) {
     }
 }
 
+// Credentials given in part, or asked for in another scheme: what the answer to the challenge
+// carries. No answer expected means that no request carries credentials and the 401 stands.
+struct ChallengeCase {
+    const char* name;
+    std::vector<std::string> arguments;
+    std::string challenge;             // the WWW-Authenticate line of the 401
+    std::vector<std::string> answer;   // texts that the answering request must hold
+};
+
+class Challenge : public ::testing::TestWithParam<ChallengeCase> {};
+
+TEST_P(Challenge, IsAnsweredWithWhatWasGiven) {
+    const ChallengeCase& c = GetParam();
+    const std::string challenge = c.challenge;
+    ScriptedServer server([challenge](const std::string& request, ScriptedConnection& connection) {
+        connection.Send(HasAuthorization(request)
+                            ? HttpReply(200, "secret body")
+                            : HttpReply(401, "AUTH PAGE BODY", "WWW-Authenticate: " + challenge + "\r\n"));
+    });
+    std::vector<std::string> arguments{server.Url("/private")};
+    arguments.insert(arguments.end(), c.arguments.begin(), c.arguments.end());
+    const ProcessResult run = RunKorrinBinary(arguments);
+    const std::vector<std::string> requests = server.Requests();
+    ASSERT_FALSE(requests.empty());
+    EXPECT_FALSE(HasAuthorization(requests[0])) << requests[0];
+    if (c.answer.empty()) {
+        EXPECT_EQ(run.exitStatus, 1);
+        EXPECT_EQ(run.standardOutput, "");
+        for (const std::string& request : requests) EXPECT_FALSE(HasAuthorization(request)) << request;
+        return;
+    }
+    EXPECT_EQ(run.exitStatus, 0);
+    EXPECT_EQ(run.standardOutput, "secret body");
+    ASSERT_EQ(requests.size(), 2u);
+    for (const std::string& text : c.answer) {
+        EXPECT_NE(requests[1].find(text), std::string::npos) << text << " in\n" << requests[1];
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, Challenge,
+    ::testing::Values(
+        // An empty password is a password: "user:" in Basic.
+        ChallengeCase{"UserNameAlone", {"-u", "user"}, "Basic realm=\"korrin\"",
+                      {"\r\nAuthorization: Basic dXNlcjo=\r\n"}},
+        ChallengeCase{"Digest",
+                      {"-u", "user", "-p", "pw"},
+                      "Digest realm=\"korrin\", nonce=\"0123abcd\"",
+                      {"\r\nAuthorization: Digest ", "username=\"user\"", "realm=\"korrin\"",
+                       "nonce=\"0123abcd\"", "uri=\"/private\"", "response=\""}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 // After the first host asked for and received the credentials, it redirects to another host
 // (127.0.0.2). That host must never receive them, whether it answers or asks for them in turn.
 TEST(Credentials, NeverSentToAnotherHostAfterARedirect) {
