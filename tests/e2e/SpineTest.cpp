@@ -258,6 +258,30 @@ TEST(Spine, ConnectionHeldOpenAfterARedirectOrA401DelaysNothing) {
     }
 }
 
+// The proxy setting is libcurl's own, from the environment: a download through it asks the proxy
+// for the absolute URL; a host in no_proxy is asked directly.
+TEST(Spine, ProxyFromTheEnvironmentIsUsedUnlessTheHostIsExempt) {
+    ScriptedServer proxy(ScriptedServer::Reply(HttpReply(200, "via the proxy")));
+    const RefusingPort nowhere;  // never contacted: the proxy answers for it
+    ProcessOptions throughProxy;
+    throughProxy.environment = {"http_proxy=" + proxy.Url("")};
+    const ProcessResult proxied = RunKorrinBinary({nowhere.Url("/file.txt")}, throughProxy);
+    EXPECT_EQ(proxied.exitStatus, 0);
+    EXPECT_EQ(proxied.standardOutput, "via the proxy");
+    ASSERT_EQ(proxy.Requests().size(), 1u);
+    EXPECT_EQ(proxy.Requests()[0].rfind("GET " + nowhere.Url("/file.txt") + " HTTP/1.0\r\n", 0), 0u)
+        << proxy.Requests()[0];
+
+    ScriptedServer origin(ScriptedServer::Reply(HttpReply(200, "direct")));
+    ProcessOptions exempt = throughProxy;
+    exempt.environment.push_back("no_proxy=127.0.0.1");
+    const ProcessResult direct = RunKorrinBinary({origin.Url("/file.txt")}, exempt);
+    EXPECT_EQ(direct.exitStatus, 0);
+    EXPECT_EQ(direct.standardOutput, "direct");
+    EXPECT_EQ(origin.Requests().size(), 1u);
+    EXPECT_EQ(proxy.Requests().size(), 1u) << "the exempt host went through the proxy";
+}
+
 class NginxSpine : public ::testing::Test {
 protected:
     static NginxServer::Config Config() {
@@ -334,6 +358,68 @@ TEST(SpineTls, HttpsIsFetchedOverVerifiedTls) {
     EXPECT_NE(run.standardOutput.find(untrustedCertificate), std::string::npos)
         << run.standardOutput;
     EXPECT_FALSE(FileExists(dir.File("cli")));
+}
+
+// Redirects from http to https and back are followed; the credentials stay with the scheme, host
+// and port that asked for them, and are never offered across.
+TEST(SpineTls, RedirectsAcrossSchemesAreFollowedWithoutTheCredentials) {
+    const std::string askForCredentials =
+        HttpReply(401, "AUTH PAGE", "WWW-Authenticate: Basic realm=\"korrin\"\r\n");
+    const auto hasAuthorization = [](const std::string& request) {
+        return request.find("\r\nAuthorization:") != std::string::npos;
+    };
+    // The plain end of the https-to-http redirect: it asks for credentials too.
+    ScriptedServer plainTarget([&](const std::string& request, ScriptedConnection& connection) {
+        connection.Send(hasAuthorization(request) ? HttpReply(200, "plain body") : askForCredentials);
+    });
+    NginxServer::Config config = NginxServer::TlsConfig("valid");
+    config.serverDirectives =
+        "location = /to-http { return 302 " + plainTarget.Url("/target") + "; }\n"
+        "location /private/ { auth_basic \"korrin test\"; auth_basic_user_file htpasswd; }\n";
+    NginxServer nginx(config);
+    WriteFile(nginx.Root() + "/s.txt", "over tls\n");
+    mkdir((nginx.Root() + "/private").c_str(), 0755);
+    WriteFile(nginx.Root() + "/private/secret.txt", "secret content\n");
+    WriteFile(nginx.Root() + "/../htpasswd", "alice:{PLAIN}wonderland\n");
+    // The plain start of the http-to-https redirect: it asks for credentials, then sends the
+    // request on to the same path over TLS.
+    ScriptedServer plainStart([&](const std::string& request, ScriptedConnection& connection) {
+        const std::size_t from = request.find(' ') + 1;
+        const std::string path = request.substr(from, request.find(' ', from) - from);
+        connection.Send(hasAuthorization(request) || path == "/s.txt"
+                            ? HttpReply(302, "", "Location: " + nginx.Url(path) + "\r\n")
+                            : askForCredentials);
+    });
+
+    const auto download = [&](std::uint16_t port, bool secure, const std::string& object,
+                              bool withCredentials, std::string& errorText) {
+        DownloadJob job = LoopbackJob(port, object, "", errorText);
+        job.secure = secure;
+        if (withCredentials) {
+            job.userName = "alice";
+            job.password = "wonderland";
+        }
+        DownloadEnvironment environment;
+        environment.session.caFile = tlsData + "ca.pem";
+        environment.console = nullptr;
+        return DownloadFile(job, environment);
+    };
+    std::string errorText;
+    // http to https: the file arrives over TLS.
+    testing::internal::CaptureStdout();
+    const std::int32_t toHttps = download(plainStart.Port(), false, "/s.txt", false, errorText);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "over tls\n");
+    EXPECT_EQ(toHttps, 200) << errorText;
+    // http to https with credentials: given to the plain server that asked, not to the other.
+    EXPECT_EQ(download(plainStart.Port(), false, "/private/secret.txt", true, errorText), 401)
+        << errorText;
+    EXPECT_TRUE(hasAuthorization(plainStart.Requests().back()));
+    // https to http with credentials: followed, and the plain server never gets them.
+    EXPECT_EQ(download(nginx.Port(), true, "/to-http", true, errorText), 401) << errorText;
+    ASSERT_FALSE(plainTarget.Requests().empty()) << "the redirect to http was not followed";
+    for (const std::string& request : plainTarget.Requests()) {
+        EXPECT_FALSE(hasAuthorization(request)) << request;
+    }
 }
 
 TEST(SpineTls, SelfSignedCertificateIsRefused) {
