@@ -75,8 +75,8 @@ const std::string partialReply = HttpReply(200, "0123456789", "Content-Length: 1
 // Starts whatever a case needs and returns the arguments after the binary's path (the output
 // file's option is added). keeper holds the server until the run ends; options are those of the
 // binary's run (variables for its environment, a network of its own).
-using SetUp = std::function<std::vector<std::string>(std::shared_ptr<void>& keeper,
-                                                     ProcessOptions& options)>;
+using SetUp =
+    std::function<std::vector<std::string>(std::shared_ptr<void>& keeper, ProcessOptions& options)>;
 
 struct BinaryCase {
     const char* name;

@@ -168,8 +168,8 @@ TEST(Credentials, NeverOnTheWireBeforeTheServerAsks) {
 struct ChallengeCase {
     const char* name;
     std::vector<std::string> arguments;
-    std::string challenge;             // the WWW-Authenticate line of the 401
-    std::vector<std::string> answer;   // texts that the answering request must hold
+    std::string challenge;            // the WWW-Authenticate line of the 401
+    std::vector<std::string> answer;  // texts that the answering request must hold
 };
 
 class Challenge : public ::testing::TestWithParam<ChallengeCase> {};
@@ -178,9 +178,10 @@ TEST_P(Challenge, IsAnsweredWithWhatWasGiven) {
     const ChallengeCase& c = GetParam();
     const std::string challenge = c.challenge;
     ScriptedServer server([challenge](const std::string& request, ScriptedConnection& connection) {
-        connection.Send(HasAuthorization(request)
-                            ? HttpReply(200, "secret body")
-                            : HttpReply(401, "AUTH PAGE BODY", "WWW-Authenticate: " + challenge + "\r\n"));
+        connection.Send(
+            HasAuthorization(request)
+                ? HttpReply(200, "secret body")
+                : HttpReply(401, "AUTH PAGE BODY", "WWW-Authenticate: " + challenge + "\r\n"));
     });
     std::vector<std::string> arguments{server.Url("/private")};
     arguments.insert(arguments.end(), c.arguments.begin(), c.arguments.end());
@@ -191,7 +192,8 @@ TEST_P(Challenge, IsAnsweredWithWhatWasGiven) {
     if (c.answer.empty()) {
         EXPECT_EQ(run.exitStatus, 1);
         EXPECT_EQ(run.standardOutput, "");
-        for (const std::string& request : requests) EXPECT_FALSE(HasAuthorization(request)) << request;
+        for (const std::string& request : requests)
+            EXPECT_FALSE(HasAuthorization(request)) << request;
         return;
     }
     EXPECT_EQ(run.exitStatus, 0);
@@ -202,18 +204,20 @@ TEST_P(Challenge, IsAnsweredWithWhatWasGiven) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Table, Challenge,
-    ::testing::Values(
-        // An empty password is a password: "user:" in Basic.
-        ChallengeCase{"UserNameAlone", {"-u", "user"}, "Basic realm=\"korrin\"",
-                      {"\r\nAuthorization: Basic dXNlcjo=\r\n"}},
-        ChallengeCase{"Digest",
-                      {"-u", "user", "-p", "pw"},
-                      "Digest realm=\"korrin\", nonce=\"0123abcd\"",
-                      {"\r\nAuthorization: Digest ", "username=\"user\"", "realm=\"korrin\"",
-                       "nonce=\"0123abcd\"", "uri=\"/private\"", "response=\""}}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Table, Challenge,
+                         ::testing::Values(
+                             // An empty password is a password: "user:" in Basic.
+                             ChallengeCase{"UserNameAlone",
+                                           {"-u", "user"},
+                                           "Basic realm=\"korrin\"",
+                                           {"\r\nAuthorization: Basic dXNlcjo=\r\n"}},
+                             ChallengeCase{"Digest",
+                                           {"-u", "user", "-p", "pw"},
+                                           "Digest realm=\"korrin\", nonce=\"0123abcd\"",
+                                           {"\r\nAuthorization: Digest ", "username=\"user\"",
+                                            "realm=\"korrin\"", "nonce=\"0123abcd\"",
+                                            "uri=\"/private\"", "response=\""}}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 // After the first host asked for and received the credentials, it redirects to another host
 // (127.0.0.2). That host must never receive them, whether it answers or asks for them in turn.
@@ -233,10 +237,10 @@ TEST(Credentials, NeverSentToAnotherHostAfterARedirect) {
             try {
                 firstHost = std::make_unique<ScriptedServer>(
                     [target](const std::string& request, ScriptedConnection& connection) {
-                        connection.Send(HasAuthorization(request)
-                                            ? HttpReply(302, "REDIRECT BODY",
-                                                        "Location: " + target + "\r\n")
-                                            : askForCredentials);
+                        connection.Send(
+                            HasAuthorization(request)
+                                ? HttpReply(302, "REDIRECT BODY", "Location: " + target + "\r\n")
+                                : askForCredentials);
                     },
                     "127.0.0.1", otherHost->Port());
             } catch (const std::runtime_error&) {

@@ -199,9 +199,9 @@ ScriptedServer::Script RedirectChain(int length) {
     return [length](const std::string& request, ScriptedConnection& connection) {
         const std::size_t at = request.find("/hop/");
         const int hop = at == std::string::npos ? 0 : std::atoi(request.c_str() + at + 5);
-        connection.Send(hop < length ? HttpReply(302, "", "Location: /hop/" +
-                                                              std::to_string(hop + 1) + "\r\n")
-                                     : HttpReply(200, "arrived"));
+        connection.Send(
+            hop < length ? HttpReply(302, "", "Location: /hop/" + std::to_string(hop + 1) + "\r\n")
+                         : HttpReply(200, "arrived"));
     };
 }
 
@@ -213,8 +213,7 @@ TEST(Spine, TenRedirectsAreFollowedAndTheEleventhIsRefused) {
     EXPECT_EQ(ReadFile(dir.File("ten")), "arrived");
 
     ScriptedServer eleven(RedirectChain(11));
-    const ProcessResult refused =
-        RunKorrinBinary({eleven.Url("/hop/0"), "-o", dir.File("eleven")});
+    const ProcessResult refused = RunKorrinBinary({eleven.Url("/hop/0"), "-o", dir.File("eleven")});
     EXPECT_EQ(refused.exitStatus, 1);
     EXPECT_NE(refused.standardOutput.find("Error retrieving file: Gave up following redirects: "
                                           "the server sent too many of them.\n"),
@@ -239,14 +238,15 @@ TEST(Spine, ConnectionHeldOpenAfterARedirectOrA401DelaysNothing) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.firstAnswer.substr(0, c.firstAnswer.find('\r')));
         auto connections = std::make_shared<int>(0);
-        ScriptedServer server([&c, connections](const std::string&, ScriptedConnection& connection) {
-            if ((*connections)++ > 0) {
-                connection.Send(HttpReply(200, "final body"));
-                return;
-            }
-            connection.Send(c.firstAnswer);
-            connection.WaitForPeerClose(std::chrono::seconds(60));
-        });
+        ScriptedServer server(
+            [&c, connections](const std::string&, ScriptedConnection& connection) {
+                if ((*connections)++ > 0) {
+                    connection.Send(HttpReply(200, "final body"));
+                    return;
+                }
+                connection.Send(c.firstAnswer);
+                connection.WaitForPeerClose(std::chrono::seconds(60));
+            });
         std::vector<std::string> arguments{server.Url("/first")};
         arguments.insert(arguments.end(), c.extraArguments.begin(), c.extraArguments.end());
         ProcessOptions options;
@@ -370,11 +370,13 @@ TEST(SpineTls, RedirectsAcrossSchemesAreFollowedWithoutTheCredentials) {
     };
     // The plain end of the https-to-http redirect: it asks for credentials too.
     ScriptedServer plainTarget([&](const std::string& request, ScriptedConnection& connection) {
-        connection.Send(hasAuthorization(request) ? HttpReply(200, "plain body") : askForCredentials);
+        connection.Send(hasAuthorization(request) ? HttpReply(200, "plain body")
+                                                  : askForCredentials);
     });
     NginxServer::Config config = NginxServer::TlsConfig("valid");
     config.serverDirectives =
-        "location = /to-http { return 302 " + plainTarget.Url("/target") + "; }\n"
+        "location = /to-http { return 302 " + plainTarget.Url("/target") +
+        "; }\n"
         "location /private/ { auth_basic \"korrin test\"; auth_basic_user_file htpasswd; }\n";
     NginxServer nginx(config);
     WriteFile(nginx.Root() + "/s.txt", "over tls\n");
