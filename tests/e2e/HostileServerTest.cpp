@@ -8,6 +8,7 @@
 #include <chrono>
 #include <memory>
 #include <optional>
+#include <ostream>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -171,6 +172,8 @@ struct ChallengeCase {
     std::string challenge;            // the WWW-Authenticate line of the 401
     std::vector<std::string> answer;  // texts that the answering request must hold
 };
+
+void PrintTo(const ChallengeCase& c, std::ostream* out) { *out << c.name; }
 
 class Challenge : public ::testing::TestWithParam<ChallengeCase> {};
 
