@@ -219,7 +219,13 @@ INSTANTIATE_TEST_SUITE_P(Table, Challenge,
                                            "Digest realm=\"korrin\", nonce=\"0123abcd\"",
                                            {"\r\nAuthorization: Digest ", "username=\"user\"",
                                             "realm=\"korrin\"", "nonce=\"0123abcd\"",
-                                            "uri=\"/private\"", "response=\""}}),
+                                            "uri=\"/private\"", "response=\""}},
+                             // No user name, no credentials: a password alone is offered to
+                             // nobody, and the 401 stands.
+                             ChallengeCase{"PasswordAlone",
+                                           {"-p", "secret"},
+                                           "Basic realm=\"korrin\"",
+                                           {}}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 // After the first host asked for and received the credentials, it redirects to another host
