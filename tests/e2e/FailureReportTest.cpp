@@ -5,6 +5,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <functional>
 #include <memory>
@@ -73,10 +74,10 @@ const std::string certificates = KORRIN_TEST_DATA "/tls/";
 const std::string partialReply = HttpReply(200, "0123456789", "Content-Length: 100\r\n");
 
 // Starts whatever a case needs and returns the arguments after the binary's path (the output
-// file's option is added). keeper holds the server until the run ends; environment receives
-// variables for the binary's environment.
-using SetUp = std::function<std::vector<std::string>(std::shared_ptr<void>& keeper,
-                                                     std::vector<std::string>& environment)>;
+// file's option is added). keeper holds the server until the run ends; options are those of the
+// binary's run (variables for its environment, a network of its own).
+using SetUp =
+    std::function<std::vector<std::string>(std::shared_ptr<void>& keeper, ProcessOptions& options)>;
 
 struct BinaryCase {
     const char* name;
@@ -86,7 +87,7 @@ struct BinaryCase {
 };
 
 SetUp Scripted(ScriptedServer::Script script) {
-    return [script = std::move(script)](std::shared_ptr<void>& keeper, std::vector<std::string>&) {
+    return [script = std::move(script)](std::shared_ptr<void>& keeper, ProcessOptions&) {
         auto server = std::make_shared<ScriptedServer>(script);
         keeper = server;
         return std::vector<std::string>{server->Url("/file.bin")};
@@ -101,7 +102,10 @@ TEST_P(FailureReport, NamesTheFailureInTheVerdict) {
     const std::string output = folder.File("out.bin");
     std::shared_ptr<void> keeper;
     ProcessOptions options;
-    std::vector<std::string> arguments = c.setUp(keeper, options.environment);
+    std::vector<std::string> arguments = c.setUp(keeper, options);
+    if (options.isolatedNetwork && !NetworkIsolationAvailable()) {
+        GTEST_SKIP() << "no network namespace can be made here";
+    }
     arguments.insert(arguments.end(), {"-o", output});
     const ProcessResult run = RunKorrinBinary(arguments, options);
 
@@ -119,7 +123,7 @@ INSTANTIATE_TEST_SUITE_P(
     RealFailures, FailureReport,
     testing::Values(
         BinaryCase{"RefusedPort",
-                   [](std::shared_ptr<void>&, std::vector<std::string>&) {
+                   [](std::shared_ptr<void>&, ProcessOptions&) {
                        static const RefusingPort refusing;
                        return std::vector<std::string>{Url(refusing.Port())};
                    },
@@ -127,7 +131,9 @@ INSTANTIATE_TEST_SUITE_P(
                    "port.",
                    false},
         BinaryCase{"UnresolvableName",
-                   [](std::shared_ptr<void>&, std::vector<std::string>&) {
+                   [](std::shared_ptr<void>&, ProcessOptions& options) {
+                       // Looked up where nothing can answer: a network with no interface up.
+                       options.isolatedNetwork = true;
                        return std::vector<std::string>{"http://nothing.invalid/file.bin"};
                    },
                    "No address was found for the server name.", false},
@@ -183,7 +189,7 @@ INSTANTIATE_TEST_SUITE_P(
                    "The server redirected the request to an address that is not a valid URL.",
                    false},
         BinaryCase{"SelfSignedCertificate",
-                   [](std::shared_ptr<void>& keeper, std::vector<std::string>&) {
+                   [](std::shared_ptr<void>& keeper, ProcessOptions&) {
                        auto nginx = std::make_shared<NginxServer>(NginxServer::TlsConfig("selfsigned"));
                        WriteFile(nginx->Root() + "/file.bin", "secret");
                        keeper = nginx;
@@ -192,12 +198,12 @@ INSTANTIATE_TEST_SUITE_P(
                    "The server's certificate is not signed by a trusted authority.", false},
         // The proxy's own words, with its control characters made harmless, are the report.
         BinaryCase{"ProxyRefusesConnect",
-                   [](std::shared_ptr<void>& keeper, std::vector<std::string>& environment) {
+                   [](std::shared_ptr<void>& keeper, ProcessOptions& options) {
                        auto proxy = std::make_shared<ScriptedServer>(ScriptedServer::Reply(
                            "HTTP/1.1 403 Tunnel\x1b[2J refused\r\nContent-Length: 0\r\n\r\n"));
                        keeper = proxy;
                        // The proxy setting is libcurl's own: its variable in the environment.
-                       environment.push_back("https_proxy=" + proxy->Url(""));
+                       options.environment.push_back("https_proxy=" + proxy->Url(""));
                        return std::vector<std::string>{
                            "https://127.0.0.1:" + std::to_string(RefusingPort().Port()) + "/file.bin"};
                    },
@@ -331,7 +337,10 @@ TEST(TimeOut, ConnectThatNeverCompletes) {
     SessionSettings settings;
     settings.connectTimeout = std::chrono::seconds(1);
     TempDir folder;
+    const auto start = std::chrono::steady_clock::now();
     const InProcessRun run = Download(port, false, settings, folder.File("out"));
+    // A time-out lasts as long as it says: no sooner than about its second.
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(900));
     EXPECT_EQ(run.result, -1);
     EXPECT_EQ(run.errorText, "The server did not accept the connection within the time allowed.");
     EXPECT_FALSE(FileExists(folder.File("out")));
@@ -345,7 +354,9 @@ TEST(TimeOut, ServerStallsMidBody) {
     SessionSettings settings;
     settings.stallTimeout = std::chrono::seconds(1);
     TempDir folder;
+    const auto start = std::chrono::steady_clock::now();
     const InProcessRun run = Download(server.Port(), false, settings, folder.File("out"));
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(900));
     EXPECT_EQ(run.result, -1);
     EXPECT_EQ(run.errorText, "The transfer stalled: no data arrived from the server for too long.");
     EXPECT_EQ(ReadFile(folder.File("out")), "0123456789");

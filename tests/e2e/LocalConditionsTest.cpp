@@ -54,6 +54,18 @@ INSTANTIATE_TEST_SUITE_P(
                       OutputCase{"PathIsAFolder", ".", openingFailure}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// A body that fits in the file stream's buffer reaches the file only when it is closed: the
+// failure shows there, and the console says so on a line of its own after the bar, never with a
+// closing full bar.
+TEST(UnusableOutput, SmallBodyFailsAtTheClose) {
+    ScriptedServer server(ScriptedServer::Reply(HttpReply(200, std::string(1000, 's'))));
+    const ProcessResult run = RunKorrinBinary({server.Url("/file"), "-o", "/dev/full"});
+    EXPECT_EQ(run.exitStatus, 1);
+    EXPECT_EQ(run.standardOutput, "korrin 1.4\n\nDownloading...\n\r100% [>>>>>>>>>>>>>>>>>>>>]\n" +
+                                      std::string(writingFailure) +
+                                      "\nPress any key to continue...");
+}
+
 // Makes path unwritable for this process: permission bits for an ordinary user; for root, whom
 // permission bits do not stop, the immutable attribute where the file system has one. False when
 // neither works here.
@@ -78,15 +90,19 @@ TEST(ReadOnlyOutput, IsReportedAndLeftUnchanged) {
     EXPECT_EQ(ReadFile(path), "old content");
 }
 
+// A large body fails while it is written; a small one only at the final flush.
 TEST(ClosedStandardOutput, EndsWithStatus1AndNoSignal) {
-    ScriptedServer server(ScriptedServer::Reply(HttpReply(200, LargeBody())));
-    ProcessOptions options;
-    options.closeStandardOutput = true;
-    options.timeout = 60s;
-    const ProcessResult run = RunKorrinBinary({server.Url("/file")}, options);
-    EXPECT_FALSE(run.timedOut);
-    EXPECT_EQ(run.signal, 0) << "killed by signal " << run.signal;
-    EXPECT_EQ(run.exitStatus, 1);
+    for (const std::string& body : {LargeBody(), std::string(1000, 's')}) {
+        SCOPED_TRACE(body.size());
+        ScriptedServer server(ScriptedServer::Reply(HttpReply(200, body)));
+        ProcessOptions options;
+        options.closeStandardOutput = true;
+        options.timeout = 60s;
+        const ProcessResult run = RunKorrinBinary({server.Url("/file")}, options);
+        EXPECT_FALSE(run.timedOut);
+        EXPECT_EQ(run.signal, 0) << "killed by signal " << run.signal;
+        EXPECT_EQ(run.exitStatus, 1);
+    }
 }
 
 // Started with standard descriptors closed (korrin URL >&-), the program must not let a socket

@@ -7,18 +7,24 @@
 namespace korrin::test {
 
 struct ProcessOptions {
-    std::string standardInput;            // written to the child's standard input, then closed
-    std::string workingDirectory;         // empty: the test's own
-    std::chrono::seconds timeout{60};     // the child is killed after this long
-    bool closeStandardOutput = false;     // the child's standard output is a pipe closed at once
-    std::vector<std::string> environment; // NAME=value entries added to the child's environment
-    std::vector<int> closedDescriptors;   // closed in the child before it starts (as with >&-)
+    std::string standardInput;             // written to the child's standard input, then closed
+    std::string workingDirectory;          // empty: the test's own
+    std::chrono::seconds timeout{60};      // the child is killed after this long
+    bool closeStandardOutput = false;      // the child's standard output is a pipe closed at once
+    std::vector<std::string> environment;  // NAME=value entries added to the child's environment
+    // The child runs in a network namespace of its own with no interface up, so that nothing it
+    // sends leaves the machine and a name lookup fails at once (see NetworkIsolationAvailable).
+    bool isolatedNetwork = false;
+    std::vector<int> closedDescriptors;    // closed in the child before it starts (as with >&-)
 };
 
 struct ProcessResult {
     int exitStatus = -1;  // the exit status, or -1 when the child was killed by a signal
     int signal = 0;       // the signal that ended the child, or 0
     bool timedOut = false;
+    // The child's peak resident memory in KiB (getrusage's ru_maxrss). It includes the forked copy
+    // of the test process before the program was started, a few MiB.
+    long peakResidentKiB = 0;
     std::string standardOutput;
     std::string standardError;
 };
@@ -27,6 +33,10 @@ struct ProcessResult {
 // variables removed from its environment. Waits for it to end, within the timeout.
 ProcessResult RunProcess(const std::vector<std::string>& arguments,
                          const ProcessOptions& options = {});
+
+// Whether this machine lets a child have a network namespace of its own: as root, or through a
+// user namespace of its own where those are allowed.
+bool NetworkIsolationAvailable();
 
 // Runs the built korrin with the given arguments (argument 0 is the binary's path).
 ProcessResult RunKorrinBinary(const std::vector<std::string>& arguments,

@@ -36,7 +36,9 @@ class ScriptedServer {
 public:
     using Script = std::function<void(const std::string& request, ScriptedConnection& connection)>;
 
-    explicit ScriptedServer(Script script, const std::string& address = "127.0.0.1");
+    // Listens on address and port; port 0 picks a free one.
+    explicit ScriptedServer(Script script, const std::string& address = "127.0.0.1",
+                            std::uint16_t port = 0);
     ~ScriptedServer();
     ScriptedServer(const ScriptedServer&) = delete;
     ScriptedServer& operator=(const ScriptedServer&) = delete;

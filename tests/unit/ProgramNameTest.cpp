@@ -4,6 +4,7 @@
 
 #include <clocale>
 #include <cstdlib>
+#include <string>
 
 #include "support/Process.h"
 
@@ -39,14 +40,27 @@ TEST(ProgramName, BackslashInsideADoubleByteCharacterIsNoSeparator) {
     const test::ProcessResult made = test::RunProcess(
         {"/usr/bin/localedef", "-f", "GBK", "-i", "zh_CN", locales.File("zh_CN.GBK")});
     if (made.exitStatus != 0) GTEST_SKIP() << "no GBK locale could be made: " << made.standardError;
+    // The locale and LOCPATH are put back however the test ends.
+    struct Restore {
+        std::string locale = std::setlocale(LC_CTYPE, nullptr);
+        const char* previous = std::getenv("LOCPATH");
+        std::string locpath = previous != nullptr ? previous : "";
+        bool hadLocpath = previous != nullptr;
+        ~Restore() {
+            if (hadLocpath) {
+                setenv("LOCPATH", locpath.c_str(), 1);
+            } else {
+                unsetenv("LOCPATH");
+            }
+            std::setlocale(LC_CTYPE, locale.c_str());
+        }
+    } restore;
     setenv("LOCPATH", locales.Path().c_str(), 1);
     ASSERT_NE(std::setlocale(LC_CTYPE, "zh_CN.GBK"), nullptr);
-    // 0x81 0x5C is one GBK character.
-    const std::string name = ProgramNameFromArgument("C:\\tools\\\x81\x5Cfetch.exe");
+    // 0x81 0x5C is one GBK character. The literal is split so that the hex escape ends at 5C.
+    const std::string name = ProgramNameFromArgument("C:\\tools\\\x81\x5C" "fetch.exe");
     const std::string plain = ProgramNameFromArgument("C:\\tools\\fetch.exe");
-    std::setlocale(LC_CTYPE, "C");
-    unsetenv("LOCPATH");
-    EXPECT_EQ(name, "\x81\x5Cfetch.exe");
+    EXPECT_EQ(name, "\x81\x5C" "fetch.exe");
     EXPECT_EQ(plain, "fetch.exe");
 }
 
