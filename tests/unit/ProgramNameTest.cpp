@@ -42,11 +42,11 @@ TEST(ProgramName, BackslashInsideADoubleByteCharacterIsNoSeparator) {
     setenv("LOCPATH", locales.Path().c_str(), 1);
     ASSERT_NE(std::setlocale(LC_CTYPE, "zh_CN.GBK"), nullptr);
     // 0x81 0x5C is one GBK character.
-    const std::string name = ProgramNameFromArgument("C:\\tools\\\x81\x5Cfetch.exe");
+    const std::string name = ProgramNameFromArgument("C:\\tools\\\x81\x5C" "fetch.exe");
     const std::string plain = ProgramNameFromArgument("C:\\tools\\fetch.exe");
     std::setlocale(LC_CTYPE, "C");
     unsetenv("LOCPATH");
-    EXPECT_EQ(name, "\x81\x5Cfetch.exe");
+    EXPECT_EQ(name, "\x81\x5C" "fetch.exe");
     EXPECT_EQ(plain, "fetch.exe");
 }
 
