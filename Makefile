@@ -2,7 +2,7 @@
 PREFIX ?= /usr/local
 ARGS ?=
 
-.PHONY: all build run test install clean
+.PHONY: all build run test install package clean
 all build:
 	./dev build
 run:
@@ -11,5 +11,7 @@ test:
 	./dev test
 install:
 	./dev install $(PREFIX)
+package:
+	./dev package
 clean:
-	rm -rf build build-*
+	rm -rf build build-* dist

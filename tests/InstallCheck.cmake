@@ -1,5 +1,6 @@
-# Installs the build in BUILD_DIR under PREFIX (BINDIR and MANDIR relative to it) and checks that the binary and the man page are
-# where a user looks for them. Run with cmake -P.
+# Installs the build in BUILD_DIR under PREFIX (BINDIR, MANDIR and DATADIR relative to it) and
+# checks that the binary, the man page and the bash completion are where a user and bash look for
+# them. Run with cmake -P.
 file(REMOVE_RECURSE ${PREFIX})
 execute_process(COMMAND ${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${PREFIX}
                 RESULT_VARIABLE result OUTPUT_QUIET)
@@ -19,5 +20,11 @@ execute_process(COMMAND ${CMAKE_COMMAND} -E compare_files ${MAN_PAGE} ${manPage}
                 RESULT_VARIABLE different)
 if(NOT different EQUAL 0)
   message(FATAL_ERROR "no man page at ${manPage}")
+endif()
+execute_process(COMMAND ${CMAKE_COMMAND} -E compare_files ${COMPLETION}
+                        ${PREFIX}/${DATADIR}/bash-completion/completions/korrin
+                RESULT_VARIABLE different)
+if(NOT different EQUAL 0)
+  message(FATAL_ERROR "no bash completion at ${PREFIX}/${DATADIR}/bash-completion/completions/korrin")
 endif()
 file(REMOVE_RECURSE ${PREFIX})
