@@ -62,8 +62,8 @@ class HeaderBlock {
 
 // Whether libcurl, set up as the layer sets it up, may send another request after this complete
 // block instead of handing over its body: a redirect (3xx with a Location that is not empty),
-// which it follows; a 401 when credentials are set, or a 407 from a proxy, which it may answer.
-// Any other complete block is the final answer.
+// which it follows; a 401 when it still has credentials to offer (set, and not yet refused), or a
+// 407 from a proxy, which it may answer. Any other complete block is the final answer.
 bool FollowUpPossible(const HeaderBlock& block, bool credentialsSet);
 
 // Reads a Content-Length value by its strict rules: one or more decimal digits (a list of equal

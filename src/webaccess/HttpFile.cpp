@@ -429,8 +429,12 @@ size_t CHttpFile::OnHeader(char* data, size_t size, size_t count, void* self) no
         if (!file->requestSent) {
             // A proxy's answer to CONNECT: whatever follows on this connection begins anew.
             block.ExpectNewBlock();
-        } else if (!FollowUpPossible(block, file->credentialsSet)) {
+        } else if (!FollowUpPossible(block,
+                                     file->credentialsSet && !file->challengeAnswered)) {
             file->finalHeaders = true;
+        } else if (block.StatusCode() == 401) {
+            // libcurl answers a server's challenge once: a second 401 refuses what it was given.
+            file->challengeAnswered = true;
         }
     }
     return length;

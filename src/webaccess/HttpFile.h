@@ -105,6 +105,7 @@ public:
     bool requestSent = false;
     bool finalHeaders = false;    // the final response's header block has ended
     bool credentialsSet = false;  // credentials are offered when the server asks for them
+    bool challengeAnswered = false;  // a 401 has been answered with the credentials
     char errorDetail[CURL_ERROR_SIZE] = {};  // libcurl's own words on a failure (ERRORBUFFER)
     bool paused = false;       // OnBody paused the transfer; resume when pending is empty
     bool done = false;

@@ -91,6 +91,23 @@ std::vector<AnswerCase> AnswerCases() {
          "Error 401 retrieving file: Bad username or password.\n" + pause,
          {},
          ""},
+        // The challenge is answered once; the second 401 is the verdict, body or not.
+        {"CredentialsRefusedWhoseBodyNeverComes",
+         [](const std::string& request, ScriptedConnection& connection) {
+             const std::string challenge =
+                 "HTTP/1.1 401 Unauthorized\r\nWWW-Authenticate: Basic realm=\"r\"\r\n";
+             if (!HasAuthorization(request)) {
+                 connection.Send(challenge + "Content-Length: 4\r\n\r\nnope");
+                 return;
+             }
+             connection.Send(challenge + "Content-Length: 100\r\n\r\n");
+             connection.WaitForPeerClose(60s);
+         },
+         {"-u", "user", "-p", "wrong"},
+         1,
+         "Error 401 retrieving file: Bad username or password.\n" + pause,
+         {},
+         ""},
         // A 200 opens (truncates) the file and writes the header comment before the body loop.
         {"OkCutBeforeItsBody",
          Send("HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\n"),
