@@ -9,15 +9,8 @@
 #include <vector>
 
 #include "support/Process.h"
+#include "support/Sanitizer.h"
 #include "support/ScriptedServer.h"
-
-#if defined(__SANITIZE_ADDRESS__)
-#define KORRIN_SANITIZED 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define KORRIN_SANITIZED 1
-#endif
-#endif
 
 namespace korrin::test {
 namespace {
