@@ -28,37 +28,13 @@ constexpr long maxRedirects = 10;
 // How long one wait for the socket may last before the transfer's own timers are looked at.
 constexpr int pollTimeoutMs = 1000;
 
-// Appends one header line to list; false when libcurl has no memory for it.
-bool AppendHeader(CurlSlistPtr& list, const std::string& line) {
-    curl_slist* grown = curl_slist_append(list.get(), line.c_str());
-    if (grown == nullptr) return false;
-    (void)list.release();
-    list.reset(grown);
-    return true;
-}
-
-// The Accept line: removed unless the caller named accepted types, since libcurl would otherwise
-// add one of its own.
-bool AppendAccept(CurlSlistPtr& list, const char* const* acceptTypes) {
-    std::string accept = "Accept:";
-    for (const char* const* type = acceptTypes; type != nullptr && *type != nullptr; ++type) {
-        accept += (type == acceptTypes ? " " : ", ");
-        accept += *type;
-    }
-    return AppendHeader(list, accept);
-}
-
-// Appends each line of a CR LF (or LF) separated block of header lines.
-bool AppendLines(CurlSlistPtr& list, std::string_view lines) {
-    while (!lines.empty()) {
-        const auto end = lines.find('\n');
-        std::string line(lines.substr(0, end));
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        if (!line.empty() && !AppendHeader(list, line)) return false;
-        if (end == std::string_view::npos) break;
-        lines.remove_prefix(end + 1);
-    }
-    return true;
+// The arguments that name what the program never sends: a verb other than GET, a referrer,
+// accepted types and a version other than HTTP/1.0. Each must be absent (null or empty).
+bool RequestArgumentsUnused(const std::string& verb, const char* referrer,
+                            const char* const* acceptTypes, const char* version) {
+    return verb == "GET" && (referrer == nullptr || *referrer == '\0') &&
+           (acceptTypes == nullptr || *acceptTypes == nullptr) &&
+           (version == nullptr || *version == '\0' || std::string_view(version) == "HTTP/1.0");
 }
 
 // The slot of an OpenSSL context that names the CHttpFile whose connection it serves.
@@ -94,7 +70,13 @@ CHttpFile::CHttpFile(CHttpConnection& connection, const std::string& verb,
                      const std::string& object, const char* referrer,
                      const char* const* acceptTypes, const char* version, std::uint32_t flags)
     : connection(connection), multi(curl_multi_init()), easy(curl_easy_init()) {
-    if (!multi || !easy || !AppendAccept(headerList, acceptTypes)) {
+    if (!RequestArgumentsUnused(verb, referrer, acceptTypes, version)) {
+        setupError = errorInternal;
+        return;
+    }
+    // An empty Accept line removes the one that libcurl would otherwise add of its own.
+    headerList.reset(curl_slist_append(nullptr, "Accept:"));
+    if (!multi || !easy || !headerList) {
         setupError = errorOutOfMemory;
         return;
     }
@@ -108,7 +90,6 @@ CHttpFile::CHttpFile(CHttpConnection& connection, const std::string& verb,
     const bool secure = (flags & INTERNET_FLAG_SECURE) != 0;
     const std::string url = std::string(secure ? "https://" : "http://") + connection.Server() +
                             ":" + std::to_string(connection.Port()) + object;
-    const bool http11 = version != nullptr && std::string_view(version) == "HTTP/1.1";
 
     CURL* h = easy.get();
     CURLcode rc = CURLE_OK;
@@ -126,12 +107,9 @@ CHttpFile::CHttpFile(CHttpConnection& connection, const std::string& verb,
     // opens a fresh one. Reusing the last one fails whenever a server closes after answering
     // without saying so, and saves nothing worth that on a single download.
     set(curl_easy_setopt(h, CURLOPT_FORBID_REUSE, 1L));
-    set(curl_easy_setopt(h, CURLOPT_HTTP_VERSION,
-                         http11 ? CURL_HTTP_VERSION_1_1 : CURL_HTTP_VERSION_1_0));
-    if (verb != "GET") set(curl_easy_setopt(h, CURLOPT_CUSTOMREQUEST, verb.c_str()));
+    set(curl_easy_setopt(h, CURLOPT_HTTP_VERSION, CURL_HTTP_VERSION_1_0));
     set(curl_easy_setopt(h, CURLOPT_USERAGENT, session.Agent().c_str()));
     set(curl_easy_setopt(h, CURLOPT_HTTPHEADER, headerList.get()));
-    if (referrer != nullptr) set(curl_easy_setopt(h, CURLOPT_REFERER, referrer));
     // An empty user name offers nothing, whatever the password; a user name with an empty
     // password is offered with the password as an empty text.
     credentialsSet = !connection.UserName().empty();
@@ -182,10 +160,10 @@ CHttpFile::~CHttpFile() {
 
 void CHttpFile::SubmitRequest(const char* headers, std::uint32_t headersLength, const void* body,
                               std::uint32_t bodyLength) {
-    if (setupError == 0 && body != nullptr && bodyLength != 0) setupError = errorInternal;
-    if (setupError == 0 && headers != nullptr && headersLength != 0 &&
-        !AppendLines(headerList, std::string_view(headers, headersLength))) {
-        setupError = errorOutOfMemory;
+    // The program sends no extra header line and no body.
+    if (setupError == 0 &&
+        ((headers != nullptr && headersLength != 0) || (body != nullptr && bodyLength != 0))) {
+        setupError = errorInternal;
     }
     if (setupError == 0 && !attached) {
         if (curl_multi_add_handle(multi.get(), easy.get()) == CURLM_OK) {

@@ -31,14 +31,14 @@ public:
     CHttpFile(const CHttpFile&) = delete;
     CHttpFile& operator=(const CHttpFile&) = delete;
 
-    // Sends the request with the given extra header lines (CR LF separated; null for none) and
-    // returns as soon as the header block of the final response has ended: the first block that
-    // libcurl will not follow up with another request (no 1xx interim answer, no redirect it
-    // follows, no challenge it may answer), or else the last block when the transfer has ended.
-    // The body stays unread, whether or not any of it has arrived. The layer sends no request
-    // body: body must be null. Raises CInternetException when no complete header block arrives
-    // (including a block cut off before its empty line), and when the block's status is not the
-    // one libcurl read; an HTTP error status is no failure.
+    // Sends the request and returns as soon as the header block of the final response has ended:
+    // the first block that libcurl will not follow up with another request (no 1xx interim
+    // answer, no redirect it follows, no challenge it may answer), or else the last block when
+    // the transfer has ended. The body stays unread, whether or not any of it has arrived. The
+    // program sends no extra header line and no request body: headers and body must each be null
+    // or of length 0, else the request fails with errorInternal. Raises CInternetException when
+    // no complete header block arrives (including a block cut off before its empty line), and
+    // when the block's status is not the one libcurl read; an HTTP error status is no failure.
     void SubmitRequest(const char* headers, std::uint32_t headersLength, const void* body,
                        std::uint32_t bodyLength);
 
