@@ -18,7 +18,6 @@ public:
     OutputSink& operator=(const OutputSink&) = delete;
 
     bool IsOpen() const { return stream != nullptr; }
-    bool IsStandardOutput() const { return !owned; }
 
     // Writes size bytes as one block; false when they were not all written.
     bool Write(const void* data, std::size_t size);

@@ -50,7 +50,6 @@ enum InternetError : std::uint32_t {
     errorDigestMismatch = 12036,
     errorTlsCutOff = 12030,
     errorInterrupted = 12031,
-    errorInternetLast = 12999,
 };
 
 }  // namespace korrin

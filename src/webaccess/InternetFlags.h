@@ -5,7 +5,9 @@
 namespace korrin {
 
 // Request flags of OpenGetRequest.
-inline constexpr std::uint32_t INTERNET_FLAG_RELOAD = 0x80000000;  // never answer from a cache
+// Never answer from a cache. Nothing needs doing for it: libcurl keeps no cache, so every answer
+// is the server's.
+inline constexpr std::uint32_t INTERNET_FLAG_RELOAD = 0x80000000;
 inline constexpr std::uint32_t INTERNET_FLAG_SECURE = 0x00800000;  // TLS, verified
 
 // Levels of CHttpFile::QueryHeaderText.
