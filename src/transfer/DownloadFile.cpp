@@ -84,13 +84,9 @@ std::int32_t DownloadFile(DownloadJob job, const DownloadEnvironment& environmen
         return -1;
     }
 
+    // SubmitRequest has returned only with a status to give: the flag says nothing more.
     std::uint32_t status = 0;
-    if (!request->QueryStatusCode(status)) {
-        // libcurl accepts no answer without a status line, so this is a response it could not
-        // read: report it as such rather than as a status.
-        LookUpLayerMessage(errorInvalidResponse, errorText);
-        return -1;
-    }
+    request->QueryStatusCode(status);
     if (!job.fetchBody || status != 200) {
         errorText.clear();
         return static_cast<std::int32_t>(status);

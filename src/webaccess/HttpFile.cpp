@@ -185,10 +185,11 @@ void CHttpFile::SubmitRequest(const char* headers, std::uint32_t headersLength, 
         if (!headerBlock.Complete()) RaiseAnswerFailure(errorHeaderIncomplete);
     }
     // The status that gates the body is the one libcurl acted on; a block that reads otherwise
-    // was not framed as libcurl framed it.
+    // was not framed as libcurl framed it, and a block without a status is no answer. So once
+    // this returns, QueryStatusCode has a status to give.
     long responseCode = 0;
     if (curl_easy_getinfo(easy.get(), CURLINFO_RESPONSE_CODE, &responseCode) != CURLE_OK ||
-        responseCode != headerBlock.StatusCode()) {
+        headerBlock.StatusCode() <= 0 || responseCode != headerBlock.StatusCode()) {
         RaiseAnswerFailure(errorInvalidResponse);
     }
 }

@@ -38,11 +38,13 @@ public:
     // program sends no extra header line and no request body: headers and body must each be null
     // or of length 0, else the request fails with errorInternal. Raises CInternetException when
     // no complete header block arrives (including a block cut off before its empty line), and
-    // when the block's status is not the one libcurl read; an HTTP error status is no failure.
+    // when the block carries no status or not the one libcurl read; an HTTP error status is no
+    // failure.
     void SubmitRequest(const char* headers, std::uint32_t headersLength, const void* body,
                        std::uint32_t bodyLength);
 
-    // Writes the final response's status code; false, leaving status alone, when there is none.
+    // Writes the final response's status code; false, leaving status alone, when there is none,
+    // which after SubmitRequest has returned is never the case.
     bool QueryStatusCode(std::uint32_t& status) const;
 
     // Replaces text with the answer for level (HTTP_QUERY_RAW_HEADERS_CRLF or
