@@ -1,18 +1,19 @@
-// Any text as a Content-Length: ConvertContentLength must agree with the C library's strtoll,
-// whose rules (white space, one sign, digits, saturation at the limits) it follows.
+// Any text as a Content-Length value: wherever the header block's strict reading accepts it, the
+// transfer's conversion by the rules of atoi gives the same number, for the text as received and
+// for the digits that the layer hands out.
 
-#include <cerrno>
 #include <cstdint>
 #include <cstdlib>
 #include <string>
 
 #include "transfer/ContentLength.h"
+#include "webaccess/HeaderBlock.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string text(reinterpret_cast<const char*>(data), size);
-    const std::int64_t converted = korrin::ConvertContentLength(text);
-    // strtoll stops at the first NUL, as the conversion stops at any byte that is no digit.
-    const long long expected = std::strtoll(text.c_str(), nullptr, 10);
-    if (converted != expected) std::abort();
+    const auto checked = korrin::ParseContentLength(text);
+    if (!checked) return 0;
+    if (korrin::ConvertContentLength(text) != *checked) std::abort();
+    if (korrin::ConvertContentLength(std::to_string(*checked)) != *checked) std::abort();
     return 0;
 }

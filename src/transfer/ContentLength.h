@@ -5,9 +5,12 @@
 
 namespace korrin {
 
-// Converts a Content-Length text by the rules of atoi, into 64 bits: leading white space is
-// skipped, one optional '+' or '-' is taken, then decimal digits up to the first non-digit. A text
-// without digits gives 0; a value beyond the 64-bit range saturates at its limit.
+// Converts the Content-Length text of the response by the rules of atoi: leading white space is
+// skipped, one optional '+' or '-' is taken, then decimal digits up to the first non-digit; a text
+// without digits gives 0. It receives what CHttpFile::QueryHeaderText gives for
+// HTTP_QUERY_CONTENT_LENGTH: the decimal digits of a number that the header block has checked to
+// fit in 63 bits, so the result is that number. A text whose digits do not fit in 63 bits is
+// outside its contract.
 std::int64_t ConvertContentLength(std::string_view text);
 
 }  // namespace korrin

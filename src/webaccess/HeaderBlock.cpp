@@ -98,10 +98,9 @@ bool HeaderBlock::AddLine(std::string_view line) {
         std::string_view name;
         std::string_view value;
         if (SplitHeader(text, name, value) && NameIs(name, "Content-Length")) {
-            if (!ParseContentLength(value)) return false;
-            if (contentLength && *ParseContentLength(*contentLength) != *ParseContentLength(value))
-                return false;
-            contentLength = std::string(value);
+            const auto length = ParseContentLength(value);
+            if (!length || (contentLength && *contentLength != *length)) return false;
+            contentLength = length;
         }
     }
     raw.append(text).append("\r\n");

@@ -46,6 +46,10 @@ class HeaderBlock {
     // exactly three digits making 100 or more.
     int StatusCode() const { return statusCode; }
 
+    // The block's Content-Length, checked as AddLine checks it (every Content-Length header of the
+    // block gives this value); nothing when the block has none.
+    std::optional<std::int64_t> ContentLength() const { return contentLength; }
+
     // The status line, without its line end; empty before one has arrived.
     const std::string& StatusLine() const { return statusLine; }
 
@@ -55,7 +59,7 @@ class HeaderBlock {
     int statusCode = 0;
     // Header lines of the block, without line ends, for Value().
     std::vector<std::string> lines;
-    std::optional<std::string> contentLength;
+    std::optional<std::int64_t> contentLength;
     bool awaitingStatus = true;  // the next line starts a new block
     bool ended = false;          // the current block's empty line has arrived
 };

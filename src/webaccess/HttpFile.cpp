@@ -214,10 +214,13 @@ bool CHttpFile::QueryHeaderText(std::uint32_t level, std::string& text, std::uin
             text = headerBlock.RawText();
             return !text.empty();
         case HTTP_QUERY_CONTENT_LENGTH: {
-            auto value = headerBlock.Value("Content-Length", index != nullptr ? *index : 0);
-            if (!value) return false;
+            // The header block has checked the value, and every Content-Length header of the
+            // block carries the same one: the answer is that number's decimal digits.
+            const auto length = headerBlock.ContentLength();
+            if (!length || !headerBlock.Value("Content-Length", index != nullptr ? *index : 0))
+                return false;
             if (index != nullptr) ++*index;
-            text = std::move(*value);
+            text = std::to_string(*length);
             return true;
         }
         default: return false;

@@ -47,8 +47,9 @@ public:
     // which after SubmitRequest has returned is never the case.
     bool QueryStatusCode(std::uint32_t& status) const;
 
-    // Replaces text with the answer for level (HTTP_QUERY_RAW_HEADERS_CRLF or
-    // HTTP_QUERY_CONTENT_LENGTH); index picks among headers of one name and may be null. Returns
+    // Replaces text with the answer for level: for HTTP_QUERY_RAW_HEADERS_CRLF the final block's
+    // raw text, for HTTP_QUERY_CONTENT_LENGTH the decimal digits of its checked Content-Length (a
+    // number from 0 to 2^63 - 1). index picks among headers of one name and may be null. Returns
     // false, with text empty, when there is no answer. Never raises.
     bool QueryHeaderText(std::uint32_t level, std::string& text, std::uint32_t* index) const;
 

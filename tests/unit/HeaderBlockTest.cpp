@@ -108,6 +108,7 @@ TEST(HeaderBlock, ContentLengthsThatDisagreeMakeTheResponseInvalid) {
     EXPECT_TRUE(same.AddLine("HTTP/1.1 200 OK\r\n"));
     EXPECT_TRUE(same.AddLine("Content-Length: 7\r\n"));
     EXPECT_TRUE(same.AddLine("Content-Length: 7\r\n"));
+    EXPECT_EQ(same.ContentLength(), 7);
 
     HeaderBlock differ;
     EXPECT_TRUE(differ.AddLine("HTTP/1.1 200 OK\r\n"));
@@ -137,7 +138,7 @@ TEST(HeaderBlock, StrictContentLengthValues) {
     for (const Case& c : cases) EXPECT_EQ(ParseContentLength(c.text), c.value) << c.text;
 }
 
-TEST(ContentLength, ConvertsByAtoiRulesInto64BitsAndSaturates) {
+TEST(ContentLength, ConvertsByAtoiRulesInto64Bits) {
     struct Case {
         const char* text;
         std::int64_t value;
@@ -151,8 +152,7 @@ TEST(ContentLength, ConvertsByAtoiRulesInto64BitsAndSaturates) {
         {"", 0},
         {"- 5", 0},
         {"5000000000", 5000000000LL},
-        {"99999999999999999999", std::numeric_limits<std::int64_t>::max()},
-        {"-99999999999999999999", std::numeric_limits<std::int64_t>::min()},
+        {"9223372036854775807", std::numeric_limits<std::int64_t>::max()},
     };
     for (const Case& c : cases) EXPECT_EQ(ConvertContentLength(c.text), c.value) << c.text;
 }
