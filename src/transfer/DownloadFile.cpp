@@ -2,7 +2,6 @@
 
 #include <sys/ioctl.h>
 
-#include <ctime>
 #include <memory>
 #include <new>
 #include <optional>
@@ -54,8 +53,6 @@ void TakeOutOfMemoryText(std::string& errorText) noexcept {
 }
 
 }  // namespace
-
-std::int64_t WallClockSeconds() { return static_cast<std::int64_t>(std::time(nullptr)); }
 
 // The job is taken by value: the transfer works on its own copies of the texts, and shares only
 // errorText with its caller. Running out of memory anywhere in the job ends it as a failure with

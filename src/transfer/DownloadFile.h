@@ -14,9 +14,6 @@ inline constexpr const char* errorOpeningOutputText = "Error opening output file
 inline constexpr const char* errorGettingHeadersText = "Error getting headers";
 inline constexpr const char* errorWritingOutputText = "Error writing output file";
 
-// The wall clock in whole seconds since 1970-01-01 UTC.
-std::int64_t WallClockSeconds();
-
 // What a download runs against besides the job: the session's settings, and the clock and
 // console of the progress meter. The defaults are the program's.
 struct DownloadEnvironment {

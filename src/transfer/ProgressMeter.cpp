@@ -1,10 +1,13 @@
 #include "transfer/ProgressMeter.h"
 
 #include <algorithm>
+#include <ctime>
 #include <string>
 #include <utility>
 
 namespace korrin {
+
+std::int64_t WallClockSeconds() { return static_cast<std::int64_t>(std::time(nullptr)); }
 
 ProgressMeter::ProgressMeter(Clock clock, std::FILE* out, Columns columns)
     : clock(std::move(clock)), out(out), columns(std::move(columns)) {}

@@ -9,6 +9,9 @@
 
 namespace korrin {
 
+// The wall clock in whole seconds since 1970-01-01 UTC: the meter's clock in the program.
+std::int64_t WallClockSeconds();
+
 // The console line that shows how far a download's body has come: a percentage, a bar of 20
 // cells and, once an estimate exists, the time remaining. It follows every chunk, and redraws the
 // line in place whenever its text changes: every change of percentage, cells or time text is
