@@ -198,7 +198,7 @@ bool SameSettings(const termios& a, const termios& b) {
 // the wait sleeps in ppoll() instead.
 class KeyMode {
   public:
-    explicit KeyMode(const Terminal& terminal) : terminal(terminal) {}
+    explicit KeyMode(const Terminal& theTerminal) : terminal(theTerminal) {}
     ~KeyMode() { Leave(); }
     KeyMode(const KeyMode&) = delete;
     KeyMode& operator=(const KeyMode&) = delete;

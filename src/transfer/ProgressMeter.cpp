@@ -9,8 +9,8 @@ namespace korrin {
 
 std::int64_t WallClockSeconds() { return static_cast<std::int64_t>(std::time(nullptr)); }
 
-ProgressMeter::ProgressMeter(Clock clock, std::FILE* out, Columns columns)
-    : clock(std::move(clock)), out(out), columns(std::move(columns)) {}
+ProgressMeter::ProgressMeter(Clock theClock, std::FILE* theOut, Columns theColumns)
+    : clock(std::move(theClock)), out(theOut), columns(std::move(theColumns)) {}
 
 void ProgressMeter::Start() {
     startTime = clock();

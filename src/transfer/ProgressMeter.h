@@ -25,12 +25,12 @@ class ProgressMeter {
     // Reads the width in columns of the console that out writes to; 0 when it is no terminal.
     using Columns = std::function<int()>;
 
-    // clock, out and columns come from the owner: the wall clock, standard output and the width of
-    // the terminal standard output writes to in the program. out is not owned; each drawn line is
-    // flushed, since it ends without a line feed. Without columns the width is unknown and the
-    // lines are drawn in full. The width is read at Start and at every redraw, so that a
+    // theClock, theOut and theColumns come from the owner: the wall clock, standard output and
+    // the width of the terminal standard output writes to in the program. theOut is not owned;
+    // each drawn line is flushed, since it ends without a line feed. Without theColumns the width
+    // is unknown and the lines are drawn in full. The width is read at Start and at every redraw, so that a
     // terminal narrower than the closing line gets lines that fit it (ProgressLineText).
-    ProgressMeter(Clock clock, std::FILE* out, Columns columns = {});
+    ProgressMeter(Clock theClock, std::FILE* theOut, Columns theColumns = {});
 
     // Starts the clock for the estimate and forgets any earlier line. Writes nothing.
     void Start();

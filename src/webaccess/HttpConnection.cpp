@@ -6,13 +6,14 @@
 
 namespace korrin {
 
-CHttpConnection::CHttpConnection(CInternetSession& session, std::string server, std::uint16_t port,
-                                 std::string userName, std::string password)
-    : session(session),
-      server(std::move(server)),
-      port(port),
-      userName(std::move(userName)),
-      password(std::move(password)) {}
+CHttpConnection::CHttpConnection(CInternetSession& theSession, std::string theServer,
+                                 std::uint16_t thePort, std::string theUserName,
+                                 std::string thePassword)
+    : session(theSession),
+      server(std::move(theServer)),
+      port(thePort),
+      userName(std::move(theUserName)),
+      password(std::move(thePassword)) {}
 
 std::unique_ptr<CHttpFile> CHttpConnection::OpenGetRequest(const std::string& verb,
                                                            const std::string& object,

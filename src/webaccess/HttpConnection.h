@@ -13,8 +13,8 @@ class CHttpFile;
 // and used only while that session exists.
 class CHttpConnection {
 public:
-    CHttpConnection(CInternetSession& session, std::string server, std::uint16_t port,
-                    std::string userName, std::string password);
+    CHttpConnection(CInternetSession& theSession, std::string theServer, std::uint16_t thePort,
+                    std::string theUserName, std::string thePassword);
     CHttpConnection(const CHttpConnection&) = delete;
     CHttpConnection& operator=(const CHttpConnection&) = delete;
 

@@ -66,10 +66,10 @@ CURLcode OnTlsContext(CURL* /*easy*/, void* context, void* self) noexcept {
 
 }  // namespace
 
-CHttpFile::CHttpFile(CHttpConnection& connection, const std::string& verb,
+CHttpFile::CHttpFile(CHttpConnection& theConnection, const std::string& verb,
                      const std::string& object, const char* referrer,
                      const char* const* acceptTypes, const char* version, std::uint32_t flags)
-    : connection(connection), multi(curl_multi_init()), easy(curl_easy_init()) {
+    : connection(theConnection), multi(curl_multi_init()), easy(curl_easy_init()) {
     if (!RequestArgumentsUnused(verb, referrer, acceptTypes, version)) {
         setupError = errorInternal;
         return;
@@ -87,7 +87,7 @@ CHttpFile::CHttpFile(CHttpConnection& connection, const std::string& verb,
     pending.reserve(2 * static_cast<std::size_t>(settings.receiveBufferSize));
     interruptFd = settings.interruptFd;
 
-    const bool secure = (flags & INTERNET_FLAG_SECURE) != 0;
+    secure = (flags & INTERNET_FLAG_SECURE) != 0;
     const std::string url = std::string(secure ? "https://" : "http://") + connection.Server() +
                             ":" + std::to_string(connection.Port()) + object;
 
@@ -139,7 +139,6 @@ CHttpFile::CHttpFile(CHttpConnection& connection, const std::string& verb,
         set(curl_easy_setopt(h, CURLOPT_SSL_CTX_FUNCTION, &OnTlsContext));
         set(curl_easy_setopt(h, CURLOPT_SSL_CTX_DATA, this));
     }
-    this->secure = secure;
     set(curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, &CHttpFile::OnHeader));
     set(curl_easy_setopt(h, CURLOPT_HEADERDATA, this));
     set(curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &CHttpFile::OnBody));

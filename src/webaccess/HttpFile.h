@@ -24,7 +24,7 @@ class CHttpConnection;
 class CHttpFile {
 public:
     // See CHttpConnection::OpenGetRequest. A setup failure is kept and raised by SubmitRequest.
-    CHttpFile(CHttpConnection& connection, const std::string& verb, const std::string& object,
+    CHttpFile(CHttpConnection& theConnection, const std::string& verb, const std::string& object,
               const char* referrer, const char* const* acceptTypes, const char* version,
               std::uint32_t flags);
     ~CHttpFile();

@@ -11,12 +11,12 @@ namespace korrin {
 // alone, never on what the layer records later.
 class CInternetException {
 public:
-    CInternetException(std::uintptr_t context, std::uint32_t errorCode,
-                       std::string responseText = {}, std::string curlWords = {})
-        : context(context),
-          errorCode(errorCode),
-          responseText(std::move(responseText)),
-          curlWords(std::move(curlWords)) {}
+    CInternetException(std::uintptr_t theContext, std::uint32_t theErrorCode,
+                       std::string theResponseText = {}, std::string theCurlWords = {})
+        : context(theContext),
+          errorCode(theErrorCode),
+          responseText(std::move(theResponseText)),
+          curlWords(std::move(theCurlWords)) {}
 
     // Leaves a zero-terminated text of at most capacity - 1 bytes in buffer (empty when no table
     // knows errorCode) and returns whether a text was found. capacity counts the terminating zero

@@ -26,8 +26,8 @@ bool HoldsControlByte(const std::string& text) {
 }  // namespace
 
 // The agent goes into a header line of every request, so its control bytes become blanks.
-CInternetSession::CInternetSession(std::string agent, SessionSettings settings)
-    : agent(BlankControlBytes(std::move(agent))), settings(std::move(settings)) {
+CInternetSession::CInternetSession(std::string theAgent, SessionSettings theSettings)
+    : agent(BlankControlBytes(std::move(theAgent))), settings(std::move(theSettings)) {
     const CURLcode init = CurlGlobalInit();
     if (init != CURLE_OK) {
         SetLastInternetError(init == CURLE_OUT_OF_MEMORY ? errorOutOfMemory : errorInternal);

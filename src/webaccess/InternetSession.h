@@ -29,9 +29,9 @@ struct SessionSettings {
 // and requests made through it, which must all be destroyed before it.
 class CInternetSession {
 public:
-    // Raises CInternetException when the HTTP client cannot be set up. Control bytes of agent
+    // Raises CInternetException when the HTTP client cannot be set up. Control bytes of theAgent
     // are kept as blanks.
-    explicit CInternetSession(std::string agent, SessionSettings settings = {});
+    explicit CInternetSession(std::string theAgent, SessionSettings theSettings = {});
     ~CInternetSession();
     CInternetSession(const CInternetSession&) = delete;
     CInternetSession& operator=(const CInternetSession&) = delete;
