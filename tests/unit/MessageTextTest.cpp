@@ -123,8 +123,8 @@ TEST(MessageText, ComesFromTheObjectAloneOnceRaised) {
     SetLastResponseInfo({});
 }
 
-// The older form of a raise, which records the number and the response text first, still gives
-// a complete object.
+// A raise with the number 0 takes the layer's last error and last response text, recorded before
+// it, into the object.
 TEST(MessageText, RaiseFromTheLastErrorTakesItsNumberAndText) {
     SetLastResponseInfo("HTTP/1.1 407 Proxy says no");
     SetLastInternetError(errorExtended);

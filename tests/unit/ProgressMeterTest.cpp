@@ -135,7 +135,8 @@ INSTANTIATE_TEST_SUITE_P(
             3000,
             {{1024, 0, Drawn(" 34", 6)}, {1024, 0, Drawn(" 68", 13)}, {952, 0, Drawn("100", 20)}},
             Ending::complete},
-        // Summed in single precision this run ended at 99 percent and 19 cells.
+        // Chunks that add up to exactly the length end at 100 percent and a full bar: no share
+        // of a chunk is lost to rounding on the way.
         RunCase{"FourChunksOf3090EndAtAFullBar",
                 3090,
                 {{1024, 0, Drawn(" 33", 6)},
