@@ -58,12 +58,6 @@ int Run(int argumentCount, char* const* arguments, bool& verbose) {
     BlankPasswordArguments(argumentCount, arguments);
     // The console is the user's only when the body goes to a file.
     verbose = !options.outputPath.empty();
-    if (!verbose) {
-        // The body goes to standard output: write it in large blocks, not in the default 4 KiB
-        // ones. Nothing has been written to standard output yet, as setvbuf requires.
-        static char standardOutputBuffer[128 * 1024];
-        std::setvbuf(stdout, standardOutputBuffer, _IOFBF, sizeof standardOutputBuffer);
-    }
     if (verbose) std::printf(messages::bannerLine, name.c_str(), versionText);
 
     std::uint32_t serviceKind = serviceOther;
