@@ -15,31 +15,13 @@
 #include <string>
 #include <thread>
 
+#include "support/Loopback.h"
 #include "transfer/DownloadFile.h"
 
 namespace {
 
 // How long the server waits for a request's header block before it answers anyway.
 constexpr int requestWaitMs = 1000;
-
-struct Listener {
-    int fd = -1;
-    std::uint16_t port = 0;
-
-    Listener() {
-        fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in where{};
-        where.sin_family = AF_INET;
-        where.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t length = sizeof where;
-        if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&where), sizeof where) != 0 ||
-            listen(fd, 16) != 0 ||
-            getsockname(fd, reinterpret_cast<sockaddr*>(&where), &length) != 0) {
-            std::abort();
-        }
-        port = ntohs(where.sin_port);
-    }
-};
 
 void ServeOne(int client, const std::string& answer) {
     std::string request;
@@ -75,7 +57,8 @@ void Serve(int listenFd, int stopFd, const std::string& answer) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    static Listener listener;
+    // A failure to bind throws, which ends the run.
+    static const korrin::test::BoundSocket listener = korrin::test::BindLoopback(16);
     static const std::string outputPath =
         "/tmp/korrin-fuzz-response-" + std::to_string(getpid()) + ".out";
     if (size == 0) return 0;

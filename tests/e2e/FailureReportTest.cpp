@@ -57,13 +57,6 @@ sockaddr_in Loopback(std::uint16_t port) {
     return where;
 }
 
-std::uint16_t PortOf(int fd) {
-    sockaddr_in where{};
-    socklen_t length = sizeof where;
-    getsockname(fd, reinterpret_cast<sockaddr*>(&where), &length);
-    return ntohs(where.sin_port);
-}
-
 std::string Url(std::uint16_t port, const std::string& path = "/file.bin") {
     return "http://127.0.0.1:" + std::to_string(port) + path;
 }
@@ -323,13 +316,11 @@ INSTANTIATE_TEST_SUITE_P(
 // A listener whose accept queue is full drops every further connection request unanswered, so
 // a connect to it never completes.
 TEST(TimeOut, ConnectThatNeverCompletes) {
-    const Socket listener(socket(AF_INET, SOCK_STREAM, 0));
-    sockaddr_in where = Loopback(0);
-    ASSERT_EQ(bind(listener.Fd(), reinterpret_cast<sockaddr*>(&where), sizeof where), 0);
-    ASSERT_EQ(listen(listener.Fd(), 0), 0);
-    const std::uint16_t port = PortOf(listener.Fd());
+    const BoundSocket bound = BindLoopback(0);
+    const Socket listener(bound.fd);
+    const std::uint16_t port = bound.port;
     const Socket filler(socket(AF_INET, SOCK_STREAM, 0));
-    where = Loopback(port);
+    sockaddr_in where = Loopback(port);
     ASSERT_EQ(connect(filler.Fd(), reinterpret_cast<sockaddr*>(&where), sizeof where), 0);
     pollfd queued{listener.Fd(), POLLIN, 0};
     ASSERT_EQ(poll(&queued, 1, 5000), 1) << "the filler connection never reached the queue";

@@ -5,21 +5,37 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstring>
 #include <stdexcept>
 
 namespace korrin::test {
 
-RefusingPort::RefusingPort() : fd(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-        getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-        if (fd >= 0) close(fd);
-        throw std::runtime_error("cannot bind a loopback port");
+BoundSocket BindLoopback(int backlog, const std::string& address, std::uint16_t port,
+                         bool inheritable) {
+    BoundSocket bound;
+    bound.fd = socket(AF_INET, SOCK_STREAM | (inheritable ? 0 : SOCK_CLOEXEC), 0);
+    sockaddr_in where{};
+    where.sin_family = AF_INET;
+    where.sin_port = htons(port);
+    socklen_t length = sizeof where;
+    if (bound.fd < 0 || inet_pton(AF_INET, address.c_str(), &where.sin_addr) != 1 ||
+        bind(bound.fd, reinterpret_cast<sockaddr*>(&where), sizeof where) != 0 ||
+        (backlog >= 0 && listen(bound.fd, backlog) != 0) ||
+        getsockname(bound.fd, reinterpret_cast<sockaddr*>(&where), &length) != 0) {
+        const int error = errno;
+        if (bound.fd >= 0) close(bound.fd);
+        throw std::runtime_error("cannot bind " + address + ":" + std::to_string(port) + ": " +
+                                 std::strerror(error));
     }
-    port = ntohs(address.sin_port);
+    bound.port = ntohs(where.sin_port);
+    return bound;
+}
+
+RefusingPort::RefusingPort() {
+    const BoundSocket bound = BindLoopback(-1);
+    fd = bound.fd;
+    port = bound.port;
 }
 
 RefusingPort::~RefusingPort() { close(fd); }

@@ -14,6 +14,8 @@
 #include <stdexcept>
 #include <vector>
 
+#include "support/Loopback.h"
+
 extern char** environ;
 
 namespace korrin::test {
@@ -27,17 +29,10 @@ NginxServer::NginxServer(const Config& config) : tls(!config.certificateFile.emp
     mkdir((prefix + "/html").c_str(), 0755);
     mkdir((prefix + "/tmp").c_str(), 0755);
 
-    listenFd = socket(AF_INET, SOCK_STREAM, 0);  // inherited by nginx: no close-on-exec
-    sockaddr_in where{};
-    where.sin_family = AF_INET;
-    inet_pton(AF_INET, "127.0.0.1", &where.sin_addr);
-    if (listenFd < 0 || bind(listenFd, reinterpret_cast<sockaddr*>(&where), sizeof where) != 0 ||
-        listen(listenFd, 64) != 0) {
-        throw std::runtime_error(std::string("cannot listen: ") + std::strerror(errno));
-    }
-    socklen_t length = sizeof where;
-    getsockname(listenFd, reinterpret_cast<sockaddr*>(&where), &length);
-    port = ntohs(where.sin_port);
+    // Inherited by nginx: not closed on exec.
+    const BoundSocket bound = BindLoopback(64, "127.0.0.1", 0, true);
+    listenFd = bound.fd;
+    port = bound.port;
 
     std::string listen = "listen 127.0.0.1:" + std::to_string(port);
     std::string tlsDirectives;

@@ -12,6 +12,8 @@
 #include <memory>
 #include <stdexcept>
 
+#include "support/Loopback.h"
+
 namespace korrin::test {
 
 namespace {
@@ -71,23 +73,15 @@ void ScriptedConnection::Abort() {
 ScriptedServer::ScriptedServer(Script script, const std::string& address, std::uint16_t port)
     : script(std::move(script)), address(address) {
     if (pipe(stopPipe) != 0) throw std::runtime_error("pipe failed");
-    listenFd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in where{};
-    where.sin_family = AF_INET;
-    where.sin_port = htons(port);
-    if (listenFd < 0 || inet_pton(AF_INET, address.c_str(), &where.sin_addr) != 1 ||
-        bind(listenFd, reinterpret_cast<sockaddr*>(&where), sizeof where) != 0 ||
-        listen(listenFd, 16) != 0) {
-        const int error = errno;
-        if (listenFd >= 0) close(listenFd);
+    try {
+        const BoundSocket bound = BindLoopback(16, address, port);
+        listenFd = bound.fd;
+        this->port = bound.port;
+    } catch (...) {
         close(stopPipe[0]);
         close(stopPipe[1]);
-        errno = error;
-        throw std::runtime_error(std::string("cannot listen: ") + std::strerror(errno));
+        throw;
     }
-    socklen_t length = sizeof where;
-    getsockname(listenFd, reinterpret_cast<sockaddr*>(&where), &length);
-    this->port = ntohs(where.sin_port);
     thread = std::thread([this] { Serve(); });
 }
 

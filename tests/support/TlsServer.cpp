@@ -8,6 +8,8 @@
 
 #include <stdexcept>
 
+#include "support/Loopback.h"
+
 namespace korrin::test {
 
 namespace {
@@ -38,17 +40,9 @@ TlsServer::TlsServer(Script script)
         throw std::runtime_error("cannot set up the TLS server's context");
     }
     if (pipe(stopPipe) != 0) throw std::runtime_error("pipe failed");
-    listenFd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in where{};
-    where.sin_family = AF_INET;
-    where.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (listenFd < 0 || bind(listenFd, reinterpret_cast<sockaddr*>(&where), sizeof where) != 0 ||
-        listen(listenFd, 16) != 0) {
-        throw std::runtime_error("cannot listen");
-    }
-    socklen_t length = sizeof where;
-    getsockname(listenFd, reinterpret_cast<sockaddr*>(&where), &length);
-    port = ntohs(where.sin_port);
+    const BoundSocket bound = BindLoopback(16);
+    listenFd = bound.fd;
+    port = bound.port;
     thread = std::thread([this] { Serve(); });
 }
 
