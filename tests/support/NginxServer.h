@@ -11,7 +11,9 @@ namespace korrin::test {
 
 // A real nginx on 127.0.0.1 and an ephemeral port, with a prefix, a configuration and a document
 // root of its own, stopped when the object goes. The listening socket is made here and handed to
-// nginx, so the server accepts connections from the moment the constructor returns.
+// nginx, so the server accepts connections from the moment the constructor returns. The
+// constructor returns once nginx has loaded its configuration (it has written its pid file), and
+// throws std::runtime_error, with nginx's error log, when nginx ends first or takes too long.
 class NginxServer {
 public:
     struct Config {
@@ -38,6 +40,12 @@ public:
     std::string ErrorLog() const;
 
 private:
+    // Waits, with a bound, for the pid file that nginx writes once its configuration has loaded;
+    // watch is an inotify descriptor on the prefix. Returns what went wrong, or nothing.
+    std::string WaitUntilStarted(int watch, const std::string& pidPath);
+    // Stops nginx, if it runs, and closes the listening socket.
+    void Stop();
+
     TempDir folder;
     bool tls = false;
     int listenFd = -1;
