@@ -37,7 +37,7 @@ bool EndsWith(const std::string& text, const std::string& end) {
 // A socket that owns its descriptor.
 class Socket {
   public:
-    explicit Socket(int fd) : fd(fd) {
+    explicit Socket(int theFd) : fd(theFd) {
         if (fd < 0) throw std::runtime_error("socket failed");
     }
     ~Socket() { close(fd); }

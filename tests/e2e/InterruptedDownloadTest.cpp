@@ -123,7 +123,7 @@ const std::string secondHalf(half, 'z');
 // Lets a waiting server send the rest, at the latest when the object goes (before the server).
 class Release {
   public:
-    explicit Release(std::promise<void>& go) : go(go) {}
+    explicit Release(std::promise<void>& theGo) : go(theGo) {}
     ~Release() { Now(); }
     Release(const Release&) = delete;
     Release& operator=(const Release&) = delete;

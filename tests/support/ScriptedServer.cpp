@@ -70,13 +70,14 @@ void ScriptedConnection::Abort() {
     aborted = true;
 }
 
-ScriptedServer::ScriptedServer(Script script, const std::string& address, std::uint16_t port)
-    : script(std::move(script)), address(address) {
+ScriptedServer::ScriptedServer(Script theScript, const std::string& theAddress,
+                               std::uint16_t thePort)
+    : script(std::move(theScript)), address(theAddress) {
     if (pipe(stopPipe) != 0) throw std::runtime_error("pipe failed");
     try {
-        const BoundSocket bound = BindLoopback(16, address, port);
+        const BoundSocket bound = BindLoopback(16, address, thePort);
         listenFd = bound.fd;
-        this->port = bound.port;
+        port = bound.port;
     } catch (...) {
         close(stopPipe[0]);
         close(stopPipe[1]);

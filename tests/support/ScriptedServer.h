@@ -13,7 +13,7 @@ namespace korrin::test {
 // One accepted connection of a ScriptedServer, as its script sees it.
 class ScriptedConnection {
 public:
-    ScriptedConnection(int fd, int stopFd) : fd(fd), stopFd(stopFd) {}
+    ScriptedConnection(int theFd, int theStopFd) : fd(theFd), stopFd(theStopFd) {}
     // Sends bytes; false when the peer has gone.
     bool Send(const std::string& bytes);
     // Waits until the peer closes the connection, the server stops, or the bound passes; returns
@@ -36,9 +36,9 @@ class ScriptedServer {
 public:
     using Script = std::function<void(const std::string& request, ScriptedConnection& connection)>;
 
-    // Listens on address and port; port 0 picks a free one.
-    explicit ScriptedServer(Script script, const std::string& address = "127.0.0.1",
-                            std::uint16_t port = 0);
+    // Listens on theAddress and thePort; port 0 picks a free one.
+    explicit ScriptedServer(Script theScript, const std::string& theAddress = "127.0.0.1",
+                            std::uint16_t thePort = 0);
     ~ScriptedServer();
     ScriptedServer(const ScriptedServer&) = delete;
     ScriptedServer& operator=(const ScriptedServer&) = delete;

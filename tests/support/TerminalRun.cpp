@@ -94,9 +94,9 @@ const std::string& TerminalRun::UnreadInput() {
     return text;
 }
 
-TerminalRun::TerminalRun(PseudoTerminal& terminal, const std::vector<std::string>& arguments,
+TerminalRun::TerminalRun(PseudoTerminal& theTerminal, const std::vector<std::string>& arguments,
                          const TerminalRunOptions& options)
-    : terminal(terminal) {
+    : terminal(theTerminal) {
     std::vector<std::string> all{KORRIN_BINARY};
     all.insert(all.end(), arguments.begin(), arguments.end());
     std::vector<char*> argv;

@@ -38,7 +38,7 @@ struct TerminalRunOptions {
 // control does.
 class TerminalRun {
   public:
-    TerminalRun(PseudoTerminal& terminal, const std::vector<std::string>& arguments,
+    TerminalRun(PseudoTerminal& theTerminal, const std::vector<std::string>& arguments,
                 const TerminalRunOptions& options = {});
     ~TerminalRun();
     TerminalRun(const TerminalRun&) = delete;

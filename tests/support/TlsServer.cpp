@@ -30,8 +30,8 @@ bool TlsConnection::Send(const std::string& bytes) {
     return true;
 }
 
-TlsServer::TlsServer(Script script)
-    : script(std::move(script)), context(SSL_CTX_new(TLS_server_method())) {
+TlsServer::TlsServer(Script theScript)
+    : script(std::move(theScript)), context(SSL_CTX_new(TLS_server_method())) {
     if (!context ||
         SSL_CTX_use_certificate_chain_file(context.get(), (certificates + "valid.pem").c_str()) !=
             1 ||

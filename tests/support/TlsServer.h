@@ -13,7 +13,7 @@ namespace korrin::test {
 // One accepted TLS connection of a TlsServer, as its script sees it.
 class TlsConnection {
   public:
-    explicit TlsConnection(SSL* ssl) : ssl(ssl) {}
+    explicit TlsConnection(SSL* theSsl) : ssl(theSsl) {}
     // Sends bytes as application data; false when the peer has gone.
     bool Send(const std::string& bytes);
     // Makes the end of the script close the TCP connection without a TLS close_notify, as
@@ -33,7 +33,7 @@ class TlsServer {
   public:
     using Script = std::function<void(TlsConnection& connection)>;
 
-    explicit TlsServer(Script script);
+    explicit TlsServer(Script theScript);
     ~TlsServer();
     TlsServer(const TlsServer&) = delete;
     TlsServer& operator=(const TlsServer&) = delete;
