@@ -33,6 +33,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     const int status = block.StatusCode();
     if (status < 0 || status > 999) std::abort();
-    if (block.RawText().find('\n') != std::string::npos && block.RawText().back() != '\n') std::abort();
+    if (block.RawText().find('\n') != std::string::npos && block.RawText().back() != '\n')
+        std::abort();
     return 0;
 }

@@ -6,9 +6,9 @@ namespace korrin {
 
 // The values that the options after the URL set.
 struct Options {
-    std::string userName;    // -u <value>
-    std::string password;    // -p <value>
-    std::string outputPath;  // -o <value>
+    std::string userName;      // -u <value>
+    std::string password;      // -p <value>
+    std::string outputPath;    // -o <value>
     bool showHeaders = false;  // -h
 };
 

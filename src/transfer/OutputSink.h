@@ -11,7 +11,7 @@ namespace korrin {
 // Every write is checked: the sink remembers the first failure, and later writes do nothing.
 // Either way the bytes go out in large blocks, through a buffer that the sink owns.
 class OutputSink {
-public:
+  public:
     // Opens path with mode "wb" (created, or truncated to length 0); an empty path selects
     // standard output. Check IsOpen() afterwards.
     explicit OutputSink(const std::string& path);
@@ -29,7 +29,7 @@ public:
     // that, or any earlier write, failed. The sink is finished after the first call.
     bool Finish();
 
-private:
+  private:
     struct FileCloser {
         void operator()(std::FILE* file) const noexcept { std::fclose(file); }
     };

@@ -28,8 +28,8 @@ class ProgressMeter {
     // theClock, theOut and theColumns come from the owner: the wall clock, standard output and
     // the width of the terminal standard output writes to in the program. theOut is not owned;
     // each drawn line is flushed, since it ends without a line feed. Without theColumns the width
-    // is unknown and the lines are drawn in full. The width is read at Start and at every redraw, so that a
-    // terminal narrower than the closing line gets lines that fit it (ProgressLineText).
+    // is unknown and the lines are drawn in full. The width is read at Start and at every redraw,
+    // so that a terminal narrower than the closing line gets lines that fit it (ProgressLineText).
     ProgressMeter(Clock theClock, std::FILE* theOut, Columns theColumns = {});
 
     // Starts the clock for the estimate and forgets any earlier line. Writes nothing.

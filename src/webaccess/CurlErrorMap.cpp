@@ -24,11 +24,15 @@ constexpr std::string_view headersTooLargeDetail = "Too large response headers";
 
 std::uint32_t ConnectFailure(long osErrno) {
     switch (osErrno) {
-        case ECONNREFUSED: return errorConnectionRefused;
+        case ECONNREFUSED:
+            return errorConnectionRefused;
         case ENETUNREACH:
-        case EHOSTUNREACH: return errorHostUnreachable;
-        case ETIMEDOUT: return errorConnectTimeout;
-        default: return errorCannotConnect;
+        case EHOSTUNREACH:
+            return errorHostUnreachable;
+        case ETIMEDOUT:
+            return errorConnectTimeout;
+        default:
+            return errorCannotConnect;
     }
 }
 }  // namespace
@@ -47,8 +51,10 @@ std::uint32_t InternetErrorFromCurl(const CurlFailureFacts& facts) {
             if (facts.responseCode >= 300 && facts.responseCode < 400)
                 return errorRedirectInvalidUrl;
             return errorInvalidUrl;
-        case CURLE_COULDNT_RESOLVE_HOST: return errorNameNotResolved;
-        case CURLE_COULDNT_RESOLVE_PROXY: return errorProxyNameNotResolved;
+        case CURLE_COULDNT_RESOLVE_HOST:
+            return errorNameNotResolved;
+        case CURLE_COULDNT_RESOLVE_PROXY:
+            return errorProxyNameNotResolved;
         case CURLE_COULDNT_CONNECT:
             if (facts.proxyConnectCode != 0) return errorExtended;
             return ConnectFailure(facts.osErrno);
@@ -65,15 +71,17 @@ std::uint32_t InternetErrorFromCurl(const CurlFailureFacts& facts) {
         case CURLE_HTTP2:
         case CURLE_HTTP2_STREAM:
             return errorInvalidResponse;
-        case CURLE_TOO_MANY_REDIRECTS: return errorTooManyRedirects;
-        case CURLE_GOT_NOTHING: return errorNoResponse;
+        case CURLE_TOO_MANY_REDIRECTS:
+            return errorTooManyRedirects;
+        case CURLE_GOT_NOTHING:
+            return errorNoResponse;
         case CURLE_PARTIAL_FILE:
             // libcurl takes a Content-Length from a header block that then never ends, and
             // reports its missing body; what is missing is the end of the headers.
             return facts.headerPending ? errorHeaderIncomplete : errorBodyTruncated;
         case CURLE_SEND_ERROR:
             return facts.osErrno == ECONNRESET || facts.osErrno == EPIPE ? errorConnectionReset
-                                                                        : errorSendFailed;
+                                                                         : errorSendFailed;
         case CURLE_RECV_ERROR:
             // A proxy that answered CONNECT with a refusal: its status line is the report.
             if (facts.proxyConnectCode != 0) return errorExtended;
@@ -82,7 +90,8 @@ std::uint32_t InternetErrorFromCurl(const CurlFailureFacts& facts) {
                     headersTooLargeDetail)
                 return errorHeaderTooLarge;
             return facts.osErrno == ECONNRESET ? errorConnectionReset : errorReceiveFailed;
-        case CURLE_SSL_CONNECT_ERROR: return errorTlsHandshake;
+        case CURLE_SSL_CONNECT_ERROR:
+            return errorTlsHandshake;
         case CURLE_PEER_FAILED_VERIFICATION:
             // Only OpenSSL's verdict is understood here; with another backend the certificate
             // was not accepted, and that is all that can be said.
@@ -93,7 +102,8 @@ std::uint32_t InternetErrorFromCurl(const CurlFailureFacts& facts) {
                 facts.verifyResult == x509HostnameMismatch ||
                 facts.verifyResult == x509IpAddressMismatch)
                 return errorCertificateWrongName;
-            if (facts.verifyResult == x509CertHasExpired || facts.verifyResult == x509CertNotYetValid)
+            if (facts.verifyResult == x509CertHasExpired ||
+                facts.verifyResult == x509CertNotYetValid)
                 return errorCertificateExpired;
             return errorCertificateUntrusted;
         case CURLE_SSL_CACERT_BADFILE:
@@ -108,16 +118,20 @@ std::uint32_t InternetErrorFromCurl(const CurlFailureFacts& facts) {
         case CURLE_SSL_PINNEDPUBKEYNOTMATCH:
         case CURLE_SSL_INVALIDCERTSTATUS:
             return errorCertificateUntrusted;
-        case CURLE_PROXY: return errorProxyRefused;  // a SOCKS proxy's refusal
-        case CURLE_AUTH_ERROR: return errorAuthenticationFailed;
+        case CURLE_PROXY:
+            return errorProxyRefused;  // a SOCKS proxy's refusal
+        case CURLE_AUTH_ERROR:
+            return errorAuthenticationFailed;
         case CURLE_SSL_SHUTDOWN_FAILED:
         case CURLE_USE_SSL_FAILED:
             return errorTlsHandshake;
 #if LIBCURL_VERSION_NUM >= 0x080600
         // libcurl 8.6 and later report a response header block over their limit with this code.
-        case CURLE_TOO_LARGE: return errorHeaderTooLarge;
+        case CURLE_TOO_LARGE:
+            return errorHeaderTooLarge;
 #endif
-        default: return errorTransferFailed;
+        default:
+            return errorTransferFailed;
     }
 }
 

@@ -5,7 +5,7 @@ namespace korrin {
 namespace {
 // Initialises libcurl when constructed and cleans it up when the program ends.
 class CurlGlobalGuard {
-public:
+  public:
     CurlGlobalGuard() noexcept : result(curl_global_init(CURL_GLOBAL_DEFAULT)) {}
     ~CurlGlobalGuard() {
         if (result == CURLE_OK) curl_global_cleanup();

@@ -15,12 +15,9 @@ CHttpConnection::CHttpConnection(CInternetSession& theSession, std::string theSe
       userName(std::move(theUserName)),
       password(std::move(thePassword)) {}
 
-std::unique_ptr<CHttpFile> CHttpConnection::OpenGetRequest(const std::string& verb,
-                                                           const std::string& object,
-                                                           const char* referrer,
-                                                           const char* const* acceptTypes,
-                                                           const char* version,
-                                                           std::uint32_t flags) {
+std::unique_ptr<CHttpFile> CHttpConnection::OpenGetRequest(
+    const std::string& verb, const std::string& object, const char* referrer,
+    const char* const* acceptTypes, const char* version, std::uint32_t flags) {
     return std::make_unique<CHttpFile>(*this, verb, object, referrer, acceptTypes, version, flags);
 }
 

@@ -12,7 +12,7 @@ class CHttpFile;
 // A server, its port and the credentials to offer it. Made by CInternetSession::OpenHttpConnection
 // and used only while that session exists.
 class CHttpConnection {
-public:
+  public:
     CHttpConnection(CInternetSession& theSession, std::string theServer, std::uint16_t thePort,
                     std::string theUserName, std::string thePassword);
     CHttpConnection(const CHttpConnection&) = delete;
@@ -34,7 +34,7 @@ public:
     const std::string& UserName() const { return userName; }
     const std::string& Password() const { return password; }
 
-private:
+  private:
     CInternetSession& session;
     std::string server;
     std::uint16_t port;

@@ -206,7 +206,8 @@ bool CHttpFile::QueryStatusCode(std::uint32_t& status) const {
     return true;
 }
 
-bool CHttpFile::QueryHeaderText(std::uint32_t level, std::string& text, std::uint32_t* index) const {
+bool CHttpFile::QueryHeaderText(std::uint32_t level, std::string& text,
+                                std::uint32_t* index) const {
     text.clear();
     switch (level) {
         case HTTP_QUERY_RAW_HEADERS_CRLF:
@@ -222,7 +223,8 @@ bool CHttpFile::QueryHeaderText(std::uint32_t level, std::string& text, std::uin
             text = std::to_string(*length);
             return true;
         }
-        default: return false;
+        default:
+            return false;
     }
 }
 
@@ -245,8 +247,8 @@ std::uint32_t CHttpFile::ReadBody(void* buffer, std::uint32_t count) {
     // The body is whole; it counts as received only if it is what the server vouched for.
     const DigestVerdict verdict = bodyDigest->Finish();
     if (verdict != DigestVerdict::matches) {
-        ThrowInternetFailure(requestContext,
-                             verdict == DigestVerdict::differs ? errorDigestMismatch : errorInternal);
+        ThrowInternetFailure(requestContext, verdict == DigestVerdict::differs ? errorDigestMismatch
+                                                                               : errorInternal);
     }
     return 0;
 }
@@ -410,8 +412,7 @@ size_t CHttpFile::OnHeader(char* data, size_t size, size_t count, void* self) no
         if (!file->requestSent) {
             // A proxy's answer to CONNECT: whatever follows on this connection begins anew.
             block.ExpectNewBlock();
-        } else if (!FollowUpPossible(block,
-                                     file->credentialsSet && !file->challengeAnswered)) {
+        } else if (!FollowUpPossible(block, file->credentialsSet && !file->challengeAnswered)) {
             file->finalHeaders = true;
         } else if (block.StatusCode() == 401) {
             // libcurl answers a server's challenge once: a second 401 refuses what it was given.

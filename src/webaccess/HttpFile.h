@@ -22,7 +22,7 @@ class CHttpConnection;
 // behind the unread bytes the transfer is paused, so memory does not grow with the size of the
 // body.
 class CHttpFile {
-public:
+  public:
     // See CHttpConnection::OpenGetRequest. A setup failure is kept and raised by SubmitRequest.
     CHttpFile(CHttpConnection& theConnection, const std::string& verb, const std::string& object,
               const char* referrer, const char* const* acceptTypes, const char* version,
@@ -91,9 +91,9 @@ public:
 
     CHttpConnection& connection;
     // Declared so that easy is freed first, then the header list it points at, then multi.
-    CurlMultiPtr multi;       // owns the transfer's multi handle
-    CurlSlistPtr headerList;  // owns the request header lines that easy points at
-    CurlEasyPtr easy;         // owns the request; the destructor takes it out of multi
+    CurlMultiPtr multi;            // owns the transfer's multi handle
+    CurlSlistPtr headerList;       // owns the request header lines that easy points at
+    CurlEasyPtr easy;              // owns the request; the destructor takes it out of multi
     std::uint32_t setupError = 0;  // a failure while setting up, raised by SubmitRequest
     bool attached = false;         // easy has been added to multi
 
@@ -106,11 +106,11 @@ public:
     // A request has gone out on the current connection: a block that begins before it is a
     // proxy's answer to CONNECT, never the final answer.
     bool requestSent = false;
-    bool finalHeaders = false;    // the final response's header block has ended
-    bool credentialsSet = false;  // credentials are offered when the server asks for them
+    bool finalHeaders = false;       // the final response's header block has ended
+    bool credentialsSet = false;     // credentials are offered when the server asks for them
     bool challengeAnswered = false;  // a 401 has been answered with the credentials
     char errorDetail[CURL_ERROR_SIZE] = {};  // libcurl's own words on a failure (ERRORBUFFER)
-    bool paused = false;       // OnBody paused the transfer; resume when pending is empty
+    bool paused = false;  // OnBody paused the transfer; resume when pending is empty
     bool done = false;
     CURLcode result = CURLE_OK;
 
@@ -118,9 +118,9 @@ public:
     // stallTimeout while a connection waits for it (from the request's connection onwards).
     bool awaitingServer = false;
     std::chrono::steady_clock::time_point lastHeard;  // the last event on the connection
-    curl_off_t bytesHeard = 0;  // header and body bytes taken by libcurl so far
-    int interruptFd = -1;  // the session's interruption descriptor; not owned
-    bool secure = false;   // the request goes over TLS
+    curl_off_t bytesHeard = 0;      // header and body bytes taken by libcurl so far
+    int interruptFd = -1;           // the session's interruption descriptor; not owned
+    bool secure = false;            // the request goes over TLS
     bool tlsCloseNotified = false;  // the current connection's server sent close_notify
 
     std::vector<char> pending;  // body bytes delivered by libcurl and not yet read

@@ -10,7 +10,7 @@ namespace korrin {
 // the moment it is raised, and nothing changes it afterwards: MessageText depends on the object
 // alone, never on what the layer records later.
 class CInternetException {
-public:
+  public:
     CInternetException(std::uintptr_t theContext, std::uint32_t theErrorCode,
                        std::string theResponseText = {}, std::string theCurlWords = {})
         : context(theContext),

@@ -28,7 +28,7 @@ struct SessionSettings {
 // One session of the HTTP client: the user-agent text and the settings shared by the connections
 // and requests made through it, which must all be destroyed before it.
 class CInternetSession {
-public:
+  public:
     // Raises CInternetException when the HTTP client cannot be set up. Control bytes of theAgent
     // are kept as blanks.
     explicit CInternetSession(std::string theAgent, SessionSettings theSettings = {});
@@ -48,7 +48,7 @@ public:
     const std::string& Agent() const { return agent; }
     const SessionSettings& Settings() const { return settings; }
 
-private:
+  private:
     std::string agent;
     SessionSettings settings;
 };

@@ -47,8 +47,8 @@ struct SchemeKind {
     std::uint32_t kind;
 };
 constexpr SchemeKind schemeKinds[] = {
-    {"ftp", serviceFtp},   {"gopher", serviceGopher}, {"http", serviceHttp},
-    {"https", serviceHttps}, {"file", serviceFile},     {"news", serviceNews},
+    {"ftp", serviceFtp},       {"gopher", serviceGopher}, {"http", serviceHttp},
+    {"https", serviceHttps},   {"file", serviceFile},     {"news", serviceNews},
     {"mailto", serviceMailto},
 };
 
@@ -68,8 +68,8 @@ CurlStringPtr GetPart(CURLU* url, CURLUPart part, unsigned int flags = 0) {
 
 }  // namespace
 
-bool SplitUrl(const char* url, std::uint32_t& serviceKind, std::string& server,
-              std::string& object, std::uint16_t& port) noexcept {
+bool SplitUrl(const char* url, std::uint32_t& serviceKind, std::string& server, std::string& object,
+              std::uint16_t& port) noexcept {
     serviceKind = serviceOther;
     if (url == nullptr) return false;
     try {

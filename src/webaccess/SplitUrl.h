@@ -29,7 +29,7 @@ inline constexpr std::size_t maxUrlComponentLength = 2083;
 // of " < > \ ^ ` { | } before the query, becomes its %XX escape; "." and ".." path segments are
 // resolved; %XX escapes already present are kept as they are, never decoded. The query is kept
 // otherwise unchanged. A user name and password in the URL, and the fragment, are dropped.
-bool SplitUrl(const char* url, std::uint32_t& serviceKind, std::string& server,
-              std::string& object, std::uint16_t& port) noexcept;
+bool SplitUrl(const char* url, std::uint32_t& serviceKind, std::string& server, std::string& object,
+              std::uint16_t& port) noexcept;
 
 }  // namespace korrin

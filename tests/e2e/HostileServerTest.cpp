@@ -37,7 +37,7 @@ enum class Verdict {
 
 struct HostileCase {
     const char* name;
-    std::string reply;                 // the bytes the server sends to every request
+    std::string reply;  // the bytes the server sends to every request
     Verdict verdict;
     std::optional<std::string> stored;  // the output's bytes; nothing: no file, empty stdout
 };
@@ -49,7 +49,8 @@ std::string ManyHeaderLines(std::size_t count) {
 }
 
 // Bytes that begin like a gzip stream; nothing may decode them.
-const std::string gzipBytes("\x1f\x8b\x08\x00\x00\x00\x00\x00\x00\x03\xcb\x48\xcd\xc9\xc9\x07\x00", 17);
+const std::string gzipBytes("\x1f\x8b\x08\x00\x00\x00\x00\x00\x00\x03\xcb\x48\xcd\xc9\xc9\x07\x00",
+                            17);
 
 std::vector<HostileCase> HostileCases() {
     return {
@@ -58,41 +59,60 @@ std::vector<HostileCase> HostileCases() {
         {"HeaderLineOver100KB",
          "HTTP/1.1 200 OK\r\nX-Long: " + std::string(100 * 1024 + 16, 'a') +
              "\r\nContent-Length: 4\r\n\r\nbody",
-         Verdict::failure, {}},
+         Verdict::failure,
+         {}},
         {"TenThousandHeaderLines", HttpReply(200, "body after many lines", ManyHeaderLines(10000)),
          Verdict::success, "body after many lines"},
-        {"NegativeContentLength", HttpReply(200, "hello", "Content-Length: -5\r\n"),
-         Verdict::failure, {}},
-        {"LettersContentLength", HttpReply(200, "hello", "Content-Length: abc\r\n"),
-         Verdict::failure, {}},
+        {"NegativeContentLength",
+         HttpReply(200, "hello", "Content-Length: -5\r\n"),
+         Verdict::failure,
+         {}},
+        {"LettersContentLength",
+         HttpReply(200, "hello", "Content-Length: abc\r\n"),
+         Verdict::failure,
+         {}},
         {"TwentyDigitContentLength",
-         HttpReply(200, "hello", "Content-Length: 12345678901234567890\r\n"), Verdict::failure, {}},
+         HttpReply(200, "hello", "Content-Length: 12345678901234567890\r\n"),
+         Verdict::failure,
+         {}},
         {"TwoDifferentContentLengths",
-         HttpReply(200, "hello", "Content-Length: 5\r\nContent-Length: 6\r\n"), Verdict::failure, {}},
+         HttpReply(200, "hello", "Content-Length: 5\r\nContent-Length: 6\r\n"),
+         Verdict::failure,
+         {}},
         {"MoreBytesThanAnnounced", "HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nhelloEXTRA BYTES",
          Verdict::success, "hello"},
         {"ChunkedBody",
          "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n"
          "5\r\nhello\r\n6\r\n world\r\n0\r\n\r\n",
          Verdict::success, "hello world"},
-        {"GzipContentEncodingStoredAsSent",
-         HttpReply(200, gzipBytes, "Content-Encoding: gzip\r\n"), Verdict::success, gzipBytes},
-        {"RedirectLoop", HttpReply(302, "REDIRECT BODY", "Location: /loop\r\n"), Verdict::failure, {}},
-        {"RedirectToFileScheme", HttpReply(302, "REDIRECT BODY", "Location: file:///etc/passwd\r\n"),
-         Verdict::failure, {}},
+        {"GzipContentEncodingStoredAsSent", HttpReply(200, gzipBytes, "Content-Encoding: gzip\r\n"),
+         Verdict::success, gzipBytes},
+        {"RedirectLoop",
+         HttpReply(302, "REDIRECT BODY", "Location: /loop\r\n"),
+         Verdict::failure,
+         {}},
+        {"RedirectToFileScheme",
+         HttpReply(302, "REDIRECT BODY", "Location: file:///etc/passwd\r\n"),
+         Verdict::failure,
+         {}},
         {"RedirectToFtpScheme",
-         HttpReply(302, "REDIRECT BODY", "Location: ftp://127.0.0.1:1/file\r\n"), Verdict::failure, {}},
+         HttpReply(302, "REDIRECT BODY", "Location: ftp://127.0.0.1:1/file\r\n"),
+         Verdict::failure,
+         {}},
         {"NotFoundWithABody", HttpReply(404, "NOT FOUND PAGE"), Verdict::status, {}},
         {"ServerErrorWithABody", HttpReply(500, "SERVER ERROR PAGE"), Verdict::status, {}},
-        {"AsksForCredentialsNoneGiven", HttpReply(401, "AUTH PAGE", "WWW-Authenticate: Basic\r\n"),
-         Verdict::status, {}},
+        {"AsksForCredentialsNoneGiven",
+         HttpReply(401, "AUTH PAGE", "WWW-Authenticate: Basic\r\n"),
+         Verdict::status,
+         {}},
         {"StopsMidBody", "HTTP/1.1 200 OK\r\nContent-Length: 1000\r\n\r\nthe first bytes",
          Verdict::failure, "the first bytes"},
     };
 }
 
 // Runs korrin against url in both output modes and checks the outcome.
-void ExpectOutcome(const std::string& url, Verdict verdict, const std::optional<std::string>& stored,
+void ExpectOutcome(const std::string& url, Verdict verdict,
+                   const std::optional<std::string>& stored,
                    const std::vector<std::string>& extraArguments = {}) {
     ProcessOptions options;
     options.timeout = 60s;
@@ -106,15 +126,18 @@ void ExpectOutcome(const std::string& url, Verdict verdict, const std::optional<
     EXPECT_EQ(toFile.signal, 0);
     if (verdict == Verdict::success) {
         EXPECT_EQ(toFile.exitStatus, 0) << toFile.standardOutput;
-        EXPECT_NE(toFile.standardOutput.find(successText), std::string::npos) << toFile.standardOutput;
+        EXPECT_NE(toFile.standardOutput.find(successText), std::string::npos)
+            << toFile.standardOutput;
     } else if (verdict == Verdict::failure) {
         EXPECT_EQ(toFile.exitStatus, 1) << toFile.standardOutput;
-        EXPECT_NE(toFile.standardOutput.find(failureText), std::string::npos) << toFile.standardOutput;
+        EXPECT_NE(toFile.standardOutput.find(failureText), std::string::npos)
+            << toFile.standardOutput;
     } else {
         EXPECT_EQ(toFile.exitStatus, 1) << toFile.standardOutput;
         EXPECT_NE(toFile.standardOutput.find(" retrieving file: "), std::string::npos)
             << toFile.standardOutput;
-        EXPECT_EQ(toFile.standardOutput.find(failureText), std::string::npos) << toFile.standardOutput;
+        EXPECT_EQ(toFile.standardOutput.find(failureText), std::string::npos)
+            << toFile.standardOutput;
     }
     EXPECT_EQ(FileExists(path), stored.has_value());
     if (stored && FileExists(path)) {
@@ -151,9 +174,11 @@ const std::string askForCredentials =
 
 TEST(Credentials, NeverOnTheWireBeforeTheServerAsks) {
     ScriptedServer server([](const std::string& request, ScriptedConnection& connection) {
-        connection.Send(HasAuthorization(request) ? HttpReply(200, "secret body") : askForCredentials);
+        connection.Send(HasAuthorization(request) ? HttpReply(200, "secret body")
+                                                  : askForCredentials);
     });
-    ExpectOutcome(server.Url("/private"), Verdict::success, "secret body", {"-u", "user", "-p", "pw"});
+    ExpectOutcome(server.Url("/private"), Verdict::success, "secret body",
+                  {"-u", "user", "-p", "pw"});
 
     // Each run: an unauthenticated first request, then one with the Basic answer to the challenge.
     const std::vector<std::string> requests = server.Requests();
@@ -209,26 +234,23 @@ TEST_P(Challenge, IsAnsweredWithWhatWasGiven) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Table, Challenge,
-                         ::testing::Values(
-                             // An empty password is a password: "user:" in Basic.
-                             ChallengeCase{"UserNameAlone",
-                                           {"-u", "user"},
-                                           "Basic realm=\"korrin\"",
-                                           {"\r\nAuthorization: Basic dXNlcjo=\r\n"}},
-                             ChallengeCase{"Digest",
-                                           {"-u", "user", "-p", "pw"},
-                                           "Digest realm=\"korrin\", nonce=\"0123abcd\"",
-                                           {"\r\nAuthorization: Digest ", "username=\"user\"",
-                                            "realm=\"korrin\"", "nonce=\"0123abcd\"",
-                                            "uri=\"/private\"", "response=\""}},
-                             // No user name, no credentials: a password alone is offered to
-                             // nobody, and the 401 stands.
-                             ChallengeCase{"PasswordAlone",
-                                           {"-p", "secret"},
-                                           "Basic realm=\"korrin\"",
-                                           {}}),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    Table, Challenge,
+    ::testing::Values(
+        // An empty password is a password: "user:" in Basic.
+        ChallengeCase{"UserNameAlone",
+                      {"-u", "user"},
+                      "Basic realm=\"korrin\"",
+                      {"\r\nAuthorization: Basic dXNlcjo=\r\n"}},
+        ChallengeCase{"Digest",
+                      {"-u", "user", "-p", "pw"},
+                      "Digest realm=\"korrin\", nonce=\"0123abcd\"",
+                      {"\r\nAuthorization: Digest ", "username=\"user\"", "realm=\"korrin\"",
+                       "nonce=\"0123abcd\"", "uri=\"/private\"", "response=\""}},
+        // No user name, no credentials: a password alone is offered to
+        // nobody, and the 401 stands.
+        ChallengeCase{"PasswordAlone", {"-p", "secret"}, "Basic realm=\"korrin\"", {}}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 // After the first host asked for and received the credentials, it redirects to another host
 // (127.0.0.2). That host must never receive them, whether it answers or asks for them in turn.
@@ -278,7 +300,8 @@ TEST(Credentials, NeverSentToAnotherHostAfterARedirect) {
         EXPECT_TRUE(HasAuthorization(firstHost->Requests()[1]));
         const std::vector<std::string> received = otherHost->Requests();
         ASSERT_FALSE(received.empty()) << "the redirect was not followed";
-        for (const std::string& request : received) EXPECT_FALSE(HasAuthorization(request)) << request;
+        for (const std::string& request : received)
+            EXPECT_FALSE(HasAuthorization(request)) << request;
     }
 }
 
@@ -302,7 +325,8 @@ TEST_P(SilentServer, FailsAfterTheStallTimeoutKeepingWhatArrived) {
     });
     TempDir folder;
     std::string errorText;
-    const DownloadJob job = LoopbackJob(server.Port(), "/silent", folder.File("out.bin"), errorText);
+    const DownloadJob job =
+        LoopbackJob(server.Port(), "/silent", folder.File("out.bin"), errorText);
     DownloadEnvironment environment;
     environment.session.connectTimeout = 2s;
     environment.session.stallTimeout = 1s;

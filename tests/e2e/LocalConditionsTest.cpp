@@ -47,12 +47,12 @@ TEST_P(UnusableOutput, IsReportedWithStatus1) {
     EXPECT_NE(run.standardOutput.find(c.expected), std::string::npos) << run.standardOutput;
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Table, UnusableOutput,
-    ::testing::Values(OutputCase{"DeviceFull", "/dev/full", writingFailure},
-                      OutputCase{"FolderThatDoesNotExist", "missing/out.bin", openingFailure},
-                      OutputCase{"PathIsAFolder", ".", openingFailure}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Table, UnusableOutput,
+                         ::testing::Values(OutputCase{"DeviceFull", "/dev/full", writingFailure},
+                                           OutputCase{"FolderThatDoesNotExist", "missing/out.bin",
+                                                      openingFailure},
+                                           OutputCase{"PathIsAFolder", ".", openingFailure}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 // A body that fits in the file stream's buffer reaches the file only when it is closed: the
 // failure shows there, and the console says so on a line of its own after the bar, never with a
@@ -158,8 +158,8 @@ INSTANTIATE_TEST_SUITE_P(
 
 // A failed or refused download never opens the output: a file that is there stays as it was.
 TEST(ExistingOutputFile, IsUnchangedByAnAnswerOtherThan200) {
-    for (const std::string& reply : {HttpReply(404, "NOT FOUND PAGE"),
-                                     std::string("GARBAGE STATUS\r\n\r\nbody")}) {
+    for (const std::string& reply :
+         {HttpReply(404, "NOT FOUND PAGE"), std::string("GARBAGE STATUS\r\n\r\nbody")}) {
         ScriptedServer server(ScriptedServer::Reply(reply));
         TempDir folder;
         const std::string path = folder.File("keep.txt");

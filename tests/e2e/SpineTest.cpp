@@ -1,7 +1,6 @@
 // One download from the command line to the server and back: what goes on the wire, what reaches
 // standard output and the output file, and the exit status.
 #include <gtest/gtest.h>
-
 #include <sys/stat.h>
 
 #include <chrono>
@@ -91,9 +90,9 @@ TEST(Spine, RequestCarriesOnlyTheRequestLineHostAndAgent) {
     const ProcessResult run = RunKorrinBinary({server.Url("/dir/file.txt")});
     ASSERT_EQ(run.exitStatus, 0);
     ASSERT_EQ(server.Requests().size(), 1u);
-    EXPECT_EQ(server.Requests()[0], "GET /dir/file.txt HTTP/1.0\r\nHost: 127.0.0.1:" +
-                                        std::to_string(server.Port()) +
-                                        "\r\nUser-Agent: korrin 1.4\r\n\r\n");
+    EXPECT_EQ(server.Requests()[0],
+              "GET /dir/file.txt HTTP/1.0\r\nHost: 127.0.0.1:" + std::to_string(server.Port()) +
+                  "\r\nUser-Agent: korrin 1.4\r\n\r\n");
 }
 
 struct WireCase {
@@ -146,11 +145,10 @@ TEST(Spine, BadUrlIsReportedAndNothingIsFetched) {
 }
 
 TEST(Spine, HeaderCommentPrecedesTheBodyInTheFile) {
-    ScriptedServer server(ScriptedServer::Reply(
-        "HTTP/1.1 200 OK\r\nX-Test: yes\r\nContent-Length: 4\r\n\r\nbody"));
+    ScriptedServer server(
+        ScriptedServer::Reply("HTTP/1.1 200 OK\r\nX-Test: yes\r\nContent-Length: 4\r\n\r\nbody"));
     TempDir dir;
-    const ProcessResult run =
-        RunKorrinBinary({server.Url("/h"), "-h", "-o", dir.File("out")});
+    const ProcessResult run = RunKorrinBinary({server.Url("/h"), "-h", "-o", dir.File("out")});
     EXPECT_EQ(run.exitStatus, 0) << run.standardOutput;
     EXPECT_EQ(ReadFile(dir.File("out")),
               "<!-- HTTP HEADERS:\nHTTP/1.1 200 OK\r\nX-Test: yes\r\nContent-Length: 4\r\n\r\n"
@@ -187,8 +185,8 @@ TEST(Spine, UnreachableServersGiveStatusOneAndNoOutputFile) {
 
 TEST(Spine, CloseMidBodyKeepsTheBytesSoFarAndFails) {
     const std::string part(5000, 'p');
-    ScriptedServer server(ScriptedServer::Reply(
-        "HTTP/1.1 200 OK\r\nContent-Length: 10000\r\n\r\n" + part));
+    ScriptedServer server(
+        ScriptedServer::Reply("HTTP/1.1 200 OK\r\nContent-Length: 10000\r\n\r\n" + part));
     TempDir dir;
     std::string errorText = "stale";
     const DownloadJob job = LoopbackJob(server.Port(), "/big", dir.File("out"), errorText);
@@ -287,7 +285,7 @@ TEST(Spine, ProxyFromTheEnvironmentIsUsedUnlessTheHostIsExempt) {
 }
 
 class NginxSpine : public ::testing::Test {
-protected:
+  protected:
     static NginxServer::Config Config() {
         NginxServer::Config config;
         config.serverDirectives =

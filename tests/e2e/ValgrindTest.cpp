@@ -56,8 +56,8 @@ INSTANTIATE_TEST_SUITE_P(
         MemcheckCase{"NotFound", HttpReply(404, "NOT FOUND PAGE"), 1},
         MemcheckCase{"FailureMidBody",
                      "HTTP/1.1 200 OK\r\nContent-Length: 5000\r\n\r\n" + std::string(1500, 'b'), 1},
-        MemcheckCase{"InvalidFraming", HttpReply(200, "hello", "Content-Length: 5\r\nContent-Length: 6\r\n"),
-                     1}),
+        MemcheckCase{"InvalidFraming",
+                     HttpReply(200, "hello", "Content-Length: 5\r\nContent-Length: 6\r\n"), 1}),
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

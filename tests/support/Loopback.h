@@ -23,7 +23,7 @@ BoundSocket BindLoopback(int backlog, const std::string& address = "127.0.0.1",
 // A port on 127.0.0.1 that refuses connections for as long as the object lives: bound, so that
 // nothing else takes it, but not listening.
 class RefusingPort {
-public:
+  public:
     RefusingPort();
     ~RefusingPort();
     RefusingPort(const RefusingPort&) = delete;
@@ -32,7 +32,7 @@ public:
     std::uint16_t Port() const { return port; }
     std::string Url(const std::string& path = "/f") const;
 
-private:
+  private:
     int fd = -1;
     std::uint16_t port = 0;
 };

@@ -51,14 +51,23 @@ NginxServer::NginxServer(const Config& config) : tls(!config.certificateFile.emp
     }
     const std::string conf =
         "daemon off;\nuser root;\nworker_processes 1;\n"
-        "pid " + prefix + "/nginx.pid;\nerror_log " + prefix + "/error.log warn;\n"
+        "pid " +
+        prefix + "/nginx.pid;\nerror_log " + prefix +
+        "/error.log warn;\n"
         "events { worker_connections 64; }\n"
         "http {\n  access_log off;\n  default_type application/octet-stream;\n"
-        "  client_body_temp_path " + prefix + "/tmp/body;\n  proxy_temp_path " + prefix + "/tmp/proxy;\n"
-        "  fastcgi_temp_path " + prefix + "/tmp/fastcgi;\n  uwsgi_temp_path " + prefix + "/tmp/uwsgi;\n"
-        "  scgi_temp_path " + prefix + "/tmp/scgi;\n"
-        "  server {\n    " + listen + ";\n    server_name localhost;\n    root " + prefix + "/html;\n" +
-        tlsDirectives + config.serverDirectives + "\n  }\n}\n";
+        "  client_body_temp_path " +
+        prefix + "/tmp/body;\n  proxy_temp_path " + prefix +
+        "/tmp/proxy;\n"
+        "  fastcgi_temp_path " +
+        prefix + "/tmp/fastcgi;\n  uwsgi_temp_path " + prefix +
+        "/tmp/uwsgi;\n"
+        "  scgi_temp_path " +
+        prefix +
+        "/tmp/scgi;\n"
+        "  server {\n    " +
+        listen + ";\n    server_name localhost;\n    root " + prefix + "/html;\n" + tlsDirectives +
+        config.serverDirectives + "\n  }\n}\n";
     WriteFile(prefix + "/nginx.conf", conf);
 
     const std::string inherit = "NGINX=" + std::to_string(listenFd) + ";";

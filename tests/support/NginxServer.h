@@ -15,7 +15,7 @@ namespace korrin::test {
 // constructor returns once nginx has loaded its configuration (it has written its pid file), and
 // throws std::runtime_error, with nginx's error log, when nginx ends first or takes too long.
 class NginxServer {
-public:
+  public:
     struct Config {
         // Directives placed inside the server block (locations, auth_basic, return, ...).
         std::string serverDirectives;
@@ -39,7 +39,7 @@ public:
     std::string Url(const std::string& path) const;
     std::string ErrorLog() const;
 
-private:
+  private:
     // Waits, with a bound, for the pid file that nginx writes once its configuration has loaded;
     // watch is an inotify descriptor on the prefix. Returns what went wrong, or nothing.
     std::string WaitUntilStarted(int watch, const std::string& pidPath);

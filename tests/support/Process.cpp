@@ -25,9 +25,9 @@ namespace korrin::test {
 namespace {
 
 bool IsProxyVariable(const std::string& entry) {
-    static const char* const names[] = {"http_proxy=",  "https_proxy=", "HTTP_PROXY=",
-                                        "HTTPS_PROXY=", "all_proxy=",   "ALL_PROXY=",
-                                        "no_proxy=",    "NO_PROXY="};
+    static const char* const names[] = {
+        "http_proxy=", "https_proxy=", "HTTP_PROXY=", "HTTPS_PROXY=",
+        "all_proxy=",  "ALL_PROXY=",   "no_proxy=",   "NO_PROXY="};
     for (const char* name : names) {
         if (entry.rfind(name, 0) == 0) return true;
     }

@@ -15,7 +15,7 @@ struct ProcessOptions {
     // The child runs in a network namespace of its own with no interface up, so that nothing it
     // sends leaves the machine and a name lookup fails at once (see NetworkIsolationAvailable).
     bool isolatedNetwork = false;
-    std::vector<int> closedDescriptors;    // closed in the child before it starts (as with >&-)
+    std::vector<int> closedDescriptors;  // closed in the child before it starts (as with >&-)
 };
 
 struct ProcessResult {
@@ -44,7 +44,7 @@ ProcessResult RunKorrinBinary(const std::vector<std::string>& arguments,
 
 // A fresh folder for one test's files, removed with everything in it when the object goes.
 class TempDir {
-public:
+  public:
     TempDir();
     ~TempDir();
     TempDir(const TempDir&) = delete;
@@ -52,7 +52,7 @@ public:
     const std::string& Path() const { return path; }
     std::string File(const std::string& name) const { return path + "/" + name; }
 
-private:
+  private:
     std::string path;
 };
 

@@ -134,11 +134,12 @@ ScriptedServer::Script ScriptedServer::Reply(std::string bytes) {
 
 ScriptedServer::Script ScriptedServer::Replies(std::vector<std::string> replies) {
     auto count = std::make_shared<std::size_t>(0);
-    return [replies = std::move(replies), count](const std::string&, ScriptedConnection& connection) {
-        const std::size_t index = std::min(*count, replies.size() - 1);
-        ++*count;
-        connection.Send(replies[index]);
-    };
+    return
+        [replies = std::move(replies), count](const std::string&, ScriptedConnection& connection) {
+            const std::size_t index = std::min(*count, replies.size() - 1);
+            ++*count;
+            connection.Send(replies[index]);
+        };
 }
 
 std::string HttpReply(int status, const std::string& body, const std::string& headers) {

@@ -12,7 +12,7 @@ namespace korrin::test {
 
 // One accepted connection of a ScriptedServer, as its script sees it.
 class ScriptedConnection {
-public:
+  public:
     ScriptedConnection(int theFd, int theStopFd) : fd(theFd), stopFd(theStopFd) {}
     // Sends bytes; false when the peer has gone.
     bool Send(const std::string& bytes);
@@ -23,7 +23,7 @@ public:
     void Abort();
     bool Aborted() const { return aborted; }
 
-private:
+  private:
     int fd;
     int stopFd;
     bool aborted = false;
@@ -33,7 +33,7 @@ private:
 // script, one connection after the other, and records every request it received (the bytes up to
 // and including the empty line that ends the header block).
 class ScriptedServer {
-public:
+  public:
     using Script = std::function<void(const std::string& request, ScriptedConnection& connection)>;
 
     // Listens on theAddress and thePort; port 0 picks a free one.
@@ -53,7 +53,7 @@ public:
     std::string Url(const std::string& path = "/") const;
     std::vector<std::string> Requests() const;
 
-private:
+  private:
     void Serve();
 
     Script script;

@@ -1,11 +1,10 @@
-#include "frontend/ProgramName.h"
-
 #include <gtest/gtest.h>
 
 #include <clocale>
 #include <cstdlib>
 #include <string>
 
+#include "frontend/ProgramName.h"
 #include "support/Process.h"
 
 namespace korrin {
@@ -29,7 +28,8 @@ TEST(ProgramName, KeepsWhatFollowsTheLastFolderSeparator) {
         {"", ""},
         {"/opt/\xC3\xA9t\xC3\xA9/k\xC3\xB6rrin", "k\xC3\xB6rrin"},
     };
-    for (const Case& c : cases) EXPECT_EQ(ProgramNameFromArgument(c.argument0), c.name) << c.argument0;
+    for (const Case& c : cases)
+        EXPECT_EQ(ProgramNameFromArgument(c.argument0), c.name) << c.argument0;
     EXPECT_EQ(ProgramNameFromArgument(nullptr), "");
 }
 
@@ -58,9 +58,13 @@ TEST(ProgramName, BackslashInsideADoubleByteCharacterIsNoSeparator) {
     setenv("LOCPATH", locales.Path().c_str(), 1);
     ASSERT_NE(std::setlocale(LC_CTYPE, "zh_CN.GBK"), nullptr);
     // 0x81 0x5C is one GBK character. The literal is split so that the hex escape ends at 5C.
-    const std::string name = ProgramNameFromArgument("C:\\tools\\\x81\x5C" "fetch.exe");
+    const std::string name = ProgramNameFromArgument(
+        "C:\\tools\\\x81\x5C"
+        "fetch.exe");
     const std::string plain = ProgramNameFromArgument("C:\\tools\\fetch.exe");
-    EXPECT_EQ(name, "\x81\x5C" "fetch.exe");
+    EXPECT_EQ(name,
+              "\x81\x5C"
+              "fetch.exe");
     EXPECT_EQ(plain, "fetch.exe");
 }
 

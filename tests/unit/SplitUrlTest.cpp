@@ -1,6 +1,6 @@
-#include "webaccess/SplitUrl.h"
-
 #include <gtest/gtest.h>
+
+#include "webaccess/SplitUrl.h"
 
 namespace korrin {
 namespace {
@@ -41,7 +41,8 @@ INSTANTIATE_TEST_SUITE_P(
         SplitCase{"HTTP://Example.com/x", true, "Example.com", "/x", 80, serviceHttp},
         SplitCase{"http://h/a b", true, "h", "/a%20b", 80, serviceHttp},
         SplitCase{"http://h/%41%2f", true, "h", "/%41%2f", 80, serviceHttp},
-        SplitCase{"http://h/p?q=a b&x=%41/../y", true, "h", "/p?q=a%20b&x=%41/../y", 80, serviceHttp},
+        SplitCase{"http://h/p?q=a b&x=%41/../y", true, "h", "/p?q=a%20b&x=%41/../y", 80,
+                  serviceHttp},
         SplitCase{"http://h/p?a\x01z", true, "h", "/p?a%01z", 80, serviceHttp},
         SplitCase{"http://h/p\"<>{}|", true, "h", "/p%22%3C%3E%7B%7D%7C", 80, serviceHttp},
         SplitCase{"http://h/q?\"<>", true, "h", "/q?\"<>", 80, serviceHttp},
