@@ -181,17 +181,16 @@ INSTANTIATE_TEST_SUITE_P(
                     // given.
                     BinaryCase{
                         "RedirectToPortOutOfRange",
-                        Scripted(
-                            ScriptedServer::Reply(
-                                "HTTP/1.1 302 Found\r\nLocation: http://127.0.0.1:99999/x\r\n"
-                                "Content-Length: 0\r\n\r\n")),
+                        Scripted(ScriptedServer::Reply(
+                            "HTTP/1.1 302 Found\r\nLocation: http://127.0.0.1:99999/x\r\n"
+                            "Content-Length: 0\r\n\r\n")),
                         "The server redirected the request to an address that is not a valid URL.",
                         false},
                     BinaryCase{
                         "RedirectToUnclosedIpv6Literal",
-                        Scripted(
-                            ScriptedServer::Reply("HTTP/1.1 302 Found\r\nLocation: "
-                                                  "http://[::1/x\r\nContent-Length: 0\r\n\r\n")),
+                        Scripted(ScriptedServer::Reply(
+                            "HTTP/1.1 302 Found\r\nLocation: "
+                            "http://[::1/x\r\nContent-Length: 0\r\n\r\n")),
                         "The server redirected the request to an address that is not a valid URL.",
                         false},
                     BinaryCase{
