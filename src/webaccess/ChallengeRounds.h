@@ -14,6 +14,8 @@ struct ChallengeOffer {
     bool digest = false;
     bool digestHasNonce = false;  // the Digest challenge names a nonce; libcurl needs one
     bool digestStale = false;     // stale=true: the last answer's nonce expired, not its password
+
+    bool operator==(const ChallengeOffer&) const = default;
 };
 
 // Reads the challenges of a complete block's headers named headerName ("WWW-Authenticate" or
