@@ -36,7 +36,7 @@ class CHttpFile {
 
     // Sends the request and returns as soon as the header block of the final response has ended:
     // the first block that libcurl will not follow up with another request (no 1xx interim
-    // answer, no redirect it follows, no challenge it may answer), or else the last block when
+    // answer, no redirect it follows, no challenge it answers), or else the last block when
     // the transfer has ended. The body stays unread, whether or not any of it has arrived. The
     // program sends no extra header line and no request body: headers and body must each be null
     // or of length 0, else the request fails with errorInternal. Raises CInternetException when

@@ -104,8 +104,8 @@ TEST_P(FinalConnection, DecidesWhetherABodyEndedByTheConnectionIsWhole) {
     bool secure = c.final.tls;
     std::shared_ptr<void> firstServer;
     if (c.first) {
-        firstServer = Start(*c.first, Redirect(c.final.tls ? Https(finalPort) : Http(finalPort)),
-                            port);
+        firstServer =
+            Start(*c.first, Redirect(c.final.tls ? Https(finalPort) : Http(finalPort)), port);
         secure = c.first->tls;
     }
     TempDir folder;

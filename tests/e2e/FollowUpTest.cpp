@@ -25,8 +25,7 @@ const std::string pause = "\nPress any key to continue...";
 const std::string closingLine = "\r100% [>>>>>>>>>>>>>>>>>>>>]" + std::string(34, ' ') + "\n";
 const std::string fullBar = "\r100% [>>>>>>>>>>>>>>>>>>>>]";
 const std::string retrieved = fullBar + closingLine + "File retrieved ok.\n";
-const std::string badCredentials =
-    "Error 401 retrieving file: Bad username or password.\n" + pause;
+const std::string badCredentials = "Error 401 retrieving file: Bad username or password.\n" + pause;
 const std::string notFound =
     "Error 404 retrieving file: File not found, please check the URL.\n" + pause;
 const std::string tooManyRedirects =
@@ -70,8 +69,9 @@ ScriptedServer::Script RedirectChain(int challengeAt) {
 // nonce, saying stale=true or not, and takes an answer with the new nonce.
 ScriptedServer::Script DigestServer(bool sayStale) {
     return [sayStale](const std::string& request, ScriptedConnection& connection) {
-        const std::string challenge = "HTTP/1.1 401 Unauthorized\r\nWWW-Authenticate: Digest "
-                                      "realm=\"r\", qop=\"auth\", nonce=";
+        const std::string challenge =
+            "HTTP/1.1 401 Unauthorized\r\nWWW-Authenticate: Digest "
+            "realm=\"r\", qop=\"auth\", nonce=";
         if (!Contains(request, "\r\nAuthorization: Digest ")) {
             connection.Send(challenge + "\"first\"\r\nContent-Length: 4\r\n\r\nnope");
         } else if (!Contains(request, "nonce=\"first\"")) {
@@ -102,8 +102,9 @@ std::vector<FollowUpCase> FollowUpCases() {
         // credentials given or not.
         {"BearerOnlyChallengeWithCredentials",
          [](const std::string&, ScriptedConnection& connection) {
-             SendThenWait(connection, "HTTP/1.1 401 Unauthorized\r\nWWW-Authenticate: Bearer "
-                                      "realm=\"r\"\r\nContent-Length: 100\r\n\r\n");
+             SendThenWait(connection,
+                          "HTTP/1.1 401 Unauthorized\r\nWWW-Authenticate: Bearer "
+                          "realm=\"r\"\r\nContent-Length: 100\r\n\r\n");
          },
          "/f", credentials, 1, badCredentials, std::nullopt, ""},
         {"StaleDigestNonceAnsweredAgain", DigestServer(true), "/f", credentials, 0, retrieved,
@@ -116,15 +117,25 @@ std::vector<FollowUpCase> FollowUpCases() {
         {"TenRedirectsAndAChallenge", RedirectChain(0), "/r10", credentials, 0, retrieved, "body",
          "body"},
         {"ElevenRedirects", RedirectChain(-1), "/r11", {}, 1, tooManyRedirects, std::nullopt, ""},
-        {"ElevenRedirectsAndAChallenge", RedirectChain(5), "/r11", credentials, 1,
-         tooManyRedirects, std::nullopt, ""},
+        {"ElevenRedirectsAndAChallenge", RedirectChain(5), "/r11", credentials, 1, tooManyRedirects,
+         std::nullopt, ""},
         // A Content-Length read strictly only where it frames the body that is stored.
         {"NotFoundWithSignedLength",
-         ScriptedServer::Reply("HTTP/1.1 404 Not Found\r\nContent-Length: +2\r\n\r\nno"), "/f",
-         {}, 1, notFound, std::nullopt, ""},
+         ScriptedServer::Reply("HTTP/1.1 404 Not Found\r\nContent-Length: +2\r\n\r\nno"),
+         "/f",
+         {},
+         1,
+         notFound,
+         std::nullopt,
+         ""},
         {"NotFoundWithTwoLengths",
          ScriptedServer::Reply("HTTP/1.1 404 Not Found\r\nContent-Length: 3, 4\r\n\r\nabc"),
-         "/f", {}, 1, notFound, std::nullopt, ""},
+         "/f",
+         {},
+         1,
+         notFound,
+         std::nullopt,
+         ""},
         {"RedirectWithSignedLength",
          [](const std::string& request, ScriptedConnection& connection) {
              connection.Send(PathOf(request) == "/final"
@@ -132,15 +143,30 @@ std::vector<FollowUpCase> FollowUpCases() {
                                  : "HTTP/1.1 302 Found\r\nLocation: /final\r\nContent-Length: "
                                    "+0\r\n\r\n");
          },
-         "/f", {}, 0, retrieved, "body", "body"},
+         "/f",
+         {},
+         0,
+         retrieved,
+         "body",
+         "body"},
         {"OkWithSignedLength",
-         ScriptedServer::Reply("HTTP/1.1 200 OK\r\nContent-Length: +5\r\n\r\nhello"), "/f", {}, 0,
-         retrieved, "hello", "hello"},
+         ScriptedServer::Reply("HTTP/1.1 200 OK\r\nContent-Length: +5\r\n\r\nhello"),
+         "/f",
+         {},
+         0,
+         retrieved,
+         "hello",
+         "hello"},
         // Under chunked coding the Content-Length frames nothing, and sizes no bar.
         {"ChunkedWithASmallerLength",
          ScriptedServer::Reply("HTTP/1.0 200 OK\r\nTransfer-Encoding: chunked\r\nContent-Length: "
                                "3\r\n\r\na\r\n0123456789\r\n0\r\n\r\n"),
-         "/f", {}, 0, closingLine + "File retrieved ok.\n", "0123456789", "0123456789"},
+         "/f",
+         {},
+         0,
+         closingLine + "File retrieved ok.\n",
+         "0123456789",
+         "0123456789"},
     };
 }
 

@@ -20,9 +20,9 @@ struct Event {
 struct Case {
     const char* name;
     std::initializer_list<Event> events;
-    int now;          // when the limit is looked at
-    bool expired;     // with a limit of 1000 ms
-    int waitBound;    // StallLimit::WaitBound(now, 500 ms)
+    int now;        // when the limit is looked at
+    bool expired;   // with a limit of 1000 ms
+    int waitBound;  // StallLimit::WaitBound(now, 500 ms)
 };
 
 TEST(StallLimit, CountsSilenceOnlyWhileARequestWaits) {
@@ -31,17 +31,25 @@ TEST(StallLimit, CountsSilenceOnlyWhileARequestWaits) {
         {"SilentSinceTheRequest", {{Event::requestSent, 0}}, 1000, true, 0},
         {"JustBeforeTheLimit", {{Event::requestSent, 0}}, 999, false, 1},
         {"BoundedByTheCap", {{Event::requestSent, 0}}, 200, false, 500},
-        {"HeardRestartsTheSilence", {{Event::requestSent, 0}, {Event::heard, 800}}, 1700, false, 100},
+        {"HeardRestartsTheSilence",
+         {{Event::requestSent, 0}, {Event::heard, 800}},
+         1700,
+         false,
+         100},
         {"SilentAfterHearing", {{Event::requestSent, 0}, {Event::heard, 800}}, 1800, true, 0},
         // A new connection stops the limit, however long connecting lasts...
         {"Connecting", {{Event::requestSent, 0}, {Event::connecting, 500}}, 9000, false, 500},
         // ...and the request on it starts the silence afresh.
         {"RequestOnTheNewConnection",
          {{Event::requestSent, 0}, {Event::connecting, 500}, {Event::requestSent, 8000}},
-         8999, false, 1},
+         8999,
+         false,
+         1},
         {"SilentOnTheNewConnection",
          {{Event::requestSent, 0}, {Event::connecting, 500}, {Event::requestSent, 8000}},
-         9000, true, 0},
+         9000,
+         true,
+         0},
         // Bytes heard while connecting do not start the limit.
         {"HeardWhileConnecting", {{Event::connecting, 0}, {Event::heard, 100}}, 5000, false, 500},
     };
