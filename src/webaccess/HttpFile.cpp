@@ -465,6 +465,9 @@ bool CHttpFile::TakeFinalBlock() {
 
 int CHttpFile::OnSocket(void* self, curl_socket_t /*socket*/, curlsocktype /*purpose*/) noexcept {
     auto* file = static_cast<CHttpFile*>(self);
+    // Once the final answer has been handed over, its state must stay as it is: libcurl connects
+    // nowhere else (it might only where the layer took as final a block that libcurl follows up).
+    if (file->transferState.phase != Phase::awaitingFinalHeaders) return CURL_SOCKOPT_ERROR;
     file->connectionState = {};
     file->responseState = {};
     file->headerBlock.ExpectNewBlock();
@@ -477,7 +480,7 @@ int CHttpFile::OnRequest(void* self, char* /*remoteAddress*/, char* /*localAddre
                          int /*remotePort*/, int /*localPort*/) noexcept {
     auto* file = static_cast<CHttpFile*>(self);
     // Once the final answer has been handed over, its block must stay as it is: libcurl asks for
-    // nothing more.
+    // nothing more (see OnSocket).
     if (file->transferState.phase != Phase::awaitingFinalHeaders) return CURL_PREREQFUNC_ABORT;
     file->connectionState.requestSent = true;
     file->connectionState.established = true;

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -111,6 +112,16 @@ std::vector<FollowUpCase> FollowUpCases() {
          "secret body", "secret body"},
         {"DigestChallengedAgainWithoutStale", DigestServer(false), "/f", credentials, 1,
          badCredentials, std::nullopt, ""},
+        // A server that calls every nonce stale is answered ten times, not for ever.
+        {"StaleNoncesWithoutEnd",
+         [](const std::string& request, ScriptedConnection& connection) {
+             const auto nonce = std::to_string(std::hash<std::string>{}(request));
+             connection.Send(
+                 "HTTP/1.1 401 Unauthorized\r\nWWW-Authenticate: Digest realm=\"r\", "
+                 "nonce=\"" +
+                 nonce + "\", stale=true\r\nContent-Length: 4\r\n\r\nnope");
+         },
+         "/f", credentials, 1, badCredentials, std::nullopt, ""},
         // Ten redirects are allowed, an answered challenge on the way is none of them; the
         // eleventh redirect is refused with or without a challenge.
         {"TenRedirects", RedirectChain(-1), "/r10", {}, 0, retrieved, "body", "body"},
