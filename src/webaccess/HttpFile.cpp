@@ -150,9 +150,14 @@ CHttpFile::CHttpFile(CHttpConnection& theConnection, const std::string& verb,
         set(curl_easy_setopt(h, CURLOPT_CAINFO, settings.caFile.c_str()));
         set(curl_easy_setopt(h, CURLOPT_CAPATH, nullptr));
     }
-    // Any connection may be TLS: a redirect may lead from http to https.
-    set(curl_easy_setopt(h, CURLOPT_SSL_CTX_FUNCTION, &OnTlsContext));
-    set(curl_easy_setopt(h, CURLOPT_SSL_CTX_DATA, this));
+    // Any connection may be TLS: a redirect may lead from http to https. A TLS backend without
+    // this hook leaves the watch out, and then no body that ends with a TLS connection's end is
+    // taken as whole (FinalAnswerOverTls).
+    const CURLcode tlsWatch = curl_easy_setopt(h, CURLOPT_SSL_CTX_FUNCTION, &OnTlsContext);
+    if (tlsWatch != CURLE_NOT_BUILT_IN && tlsWatch != CURLE_UNKNOWN_OPTION) {
+        set(tlsWatch);
+        set(curl_easy_setopt(h, CURLOPT_SSL_CTX_DATA, this));
+    }
     set(curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, &CHttpFile::OnHeader));
     set(curl_easy_setopt(h, CURLOPT_HEADERDATA, this));
     set(curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &CHttpFile::OnBody));
