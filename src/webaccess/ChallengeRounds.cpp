@@ -13,6 +13,10 @@ namespace korrin {
 
 namespace {
 
+// The Digest algorithms that libcurl 7.88 computes.
+constexpr std::string_view digestAlgorithms[] = {"MD5",          "MD5-sess",    "SHA-256",
+                                                 "SHA-256-sess", "SHA-512-256", "SHA-512-256-sess"};
+
 bool IsSpace(char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; }
 
 // Whether a challenge list at text begins with the scheme name, followed by what libcurl takes
@@ -62,6 +66,12 @@ void ReadDigestParameters(std::string_view text, ChallengeOffer& offer) {
         if (EqualFolded(pair->first, "nonce")) offer.digestHasNonce = true;
         if (EqualFolded(pair->first, "stale") && EqualFolded(pair->second, "true"))
             offer.digestStale = true;
+        if (EqualFolded(pair->first, "algorithm")) {
+            offer.digestAlgorithmKnown = false;
+            for (const std::string_view known : digestAlgorithms) {
+                if (EqualFolded(pair->second, known)) offer.digestAlgorithmKnown = true;
+            }
+        }
     }
 }
 
@@ -90,7 +100,7 @@ ChallengeOffer ReadChallengeOffer(const HeaderBlock& block, std::string_view hea
         }
     }
     if ((usableSchemes & CURLAUTH_BASIC) == 0) offer.basic = false;
-    if ((usableSchemes & CURLAUTH_DIGEST) == 0) offer = {offer.basic, false, false, false};
+    if ((usableSchemes & CURLAUTH_DIGEST) == 0) offer = {.basic = offer.basic};
     return offer;
 }
 
@@ -103,7 +113,9 @@ bool ChallengeRounds::Answers(const ChallengeOffer& offer) {
     // a second Digest challenge that does not call the old nonce stale refuses the answer.
     bool refused = offer.basic && answeredWith == Scheme::basic;
     if (offer.digest) {
-        if (!offer.digestHasNonce || (digestSeen && !offer.digestStale)) refused = true;
+        if (!offer.digestHasNonce || !offer.digestAlgorithmKnown ||
+            (digestSeen && !offer.digestStale))
+            refused = true;
         digestSeen = digestSeen || offer.digestHasNonce;
     }
     // Picking a scheme: Digest before Basic, among those wanted.

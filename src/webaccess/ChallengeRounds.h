@@ -14,6 +14,9 @@ struct ChallengeOffer {
     bool digest = false;
     bool digestHasNonce = false;  // the Digest challenge names a nonce; libcurl needs one
     bool digestStale = false;     // stale=true: the last answer's nonce expired, not its password
+    // The Digest challenge names no algorithm, or one that libcurl computes (MD5, SHA-256,
+    // SHA-512-256, each also as -sess).
+    bool digestAlgorithmKnown = true;
 
     bool operator==(const ChallengeOffer&) const = default;
 };
@@ -37,7 +40,8 @@ ChallengeOffer ReadChallengeOffer(const HeaderBlock& block, std::string_view hea
 // else with Basic when that is offered. It gives up for the rest of the transfer when no scheme
 // it can use is offered, when Basic is offered again after it answered with Basic (the password
 // was refused), and when a Digest challenge follows an earlier one without saying stale=true (or
-// has no nonce). A stale Digest nonce is answered again with the new one.
+// has no nonce, or names an algorithm it does not know). A stale Digest nonce is answered again
+// with the new one.
 class ChallengeRounds {
   public:
     // credentialsSet: libcurl has credentials for this side. digestWanted: it may answer with

@@ -12,7 +12,8 @@ namespace korrin {
 
 void PrintTo(const ChallengeOffer& offer, std::ostream* out) {
     *out << "{basic " << offer.basic << ", digest " << offer.digest << ", nonce "
-         << offer.digestHasNonce << ", stale " << offer.digestStale << "}";
+         << offer.digestHasNonce << ", stale " << offer.digestStale << ", algorithm known "
+         << offer.digestAlgorithmKnown << "}";
 }
 
 namespace {
@@ -55,6 +56,15 @@ TEST(ChallengeOffer, ReadAsLibcurlReadsTheChallenges) {
          basicAndDigest,
          {false, true, true, false}},
         {{"WWW-Authenticate: Digest realm=\"r\""}, basicAndDigest, {false, true, false, false}},
+        {{"WWW-Authenticate: Digest nonce=n, algorithm=SHA-512-256-sess"},
+         basicAndDigest,
+         {false, true, true, false, true}},
+        {{"WWW-Authenticate: Digest nonce=n, algorithm=\"sha-256\""},
+         basicAndDigest,
+         {false, true, true, false, true}},
+        {{"WWW-Authenticate: Digest nonce=n, algorithm=SHA-1"},
+         basicAndDigest,
+         {false, true, true, false, false}},
         // Several challenges on one line, or over several lines; only the first Digest counts.
         {{"WWW-Authenticate: Bearer, Basic realm=\"r\""},
          basicAndDigest,
@@ -82,6 +92,7 @@ TEST(ChallengeRounds, AnswersWhileLibcurlWould) {
     const ChallengeOffer digest{false, true, true, false};
     const ChallengeOffer staleDigest{false, true, true, true};
     const ChallengeOffer digestWithoutNonce{false, true, false, false};
+    const ChallengeOffer digestUnknownAlgorithm{false, true, true, false, false};
     const ChallengeOffer both{true, true, true, false};
     const ChallengeOffer nothingUsable{};
     struct Case {
@@ -99,6 +110,7 @@ TEST(ChallengeRounds, AnswersWhileLibcurlWould) {
         {"StaleDigest", true, true, {digest, staleDigest, staleDigest}, {true, true, true}},
         {"StaleDigestThenRefused", true, true, {digest, staleDigest, digest}, {true, true, false}},
         {"DigestWithoutNonce", true, true, {digestWithoutNonce}, {false}},
+        {"DigestUnknownAlgorithm", true, true, {digestUnknownAlgorithm}, {false}},
         // Digest is taken before Basic, so Basic offered after Digest is a new scheme.
         {"DigestThenBasic", true, true, {both, basic, basic}, {true, true, false}},
         // Once given up, never again.
