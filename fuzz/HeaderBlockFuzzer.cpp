@@ -19,15 +19,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     while (!rest.empty()) {
         const auto end = rest.find('\n');
         const std::string_view line = rest.substr(0, end == std::string_view::npos ? end : end + 1);
-        if (!block.AddLine(line)) break;
-        // Every Content-Length that the block accepted is a number, the same for all of them.
-        std::optional<std::int64_t> first;
-        for (std::size_t i = 0;; ++i) {
-            const auto value = block.Value("content-length", i);
-            if (!value) break;
-            const auto number = korrin::ParseContentLength(*value);
-            if (!number || (first && *first != *number)) std::abort();
-            first = number;
+        block.AddLine(line);
+        // While the block's length counts as valid, every Content-Length of it is a number, the
+        // same for all of them, and the block's length.
+        if (block.ContentLengthValid()) {
+            std::optional<std::int64_t> first;
+            for (std::size_t i = 0;; ++i) {
+                const auto value = block.Value("content-length", i);
+                if (!value) break;
+                const auto number = korrin::ParseContentLength(*value);
+                if (!number || (first && *first != *number)) std::abort();
+                first = number;
+            }
+            if (first != block.ContentLength()) std::abort();
         }
         rest.remove_prefix(line.size());
     }

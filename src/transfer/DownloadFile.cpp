@@ -20,8 +20,10 @@ namespace korrin {
 
 namespace {
 
-// Size of the chunks in which the body is copied, and of the failure text buffer.
-constexpr std::uint32_t chunkSize = 1024;
+// The most bytes of the body copied at a time.
+constexpr std::uint32_t bodyChunkSize = 1024;
+// The room for a failure's message text, its terminating zero included.
+constexpr std::uint32_t messageBufferSize = 1024;
 
 constexpr const char* headerCommentStart = "<!-- HTTP HEADERS:\n";
 constexpr const char* headerCommentEnd = "-->\n\n";
@@ -34,11 +36,11 @@ int ConsoleColumns(std::FILE* stream) {
     return size.ws_col;
 }
 
-void TakeMessageText(const CInternetException& failure, char (&buffer)[chunkSize],
-                     std::string& errorText) {
+std::string MessageTextOf(const CInternetException& failure) {
     // Without a text the report stays empty; the result is -1 all the same.
+    char buffer[messageBufferSize];
     failure.MessageText(buffer, sizeof buffer);
-    errorText = buffer;
+    return buffer;
 }
 
 // The layer's text for running out of memory. The text is short, so storing it is likely to
@@ -61,7 +63,6 @@ void TakeOutOfMemoryText(std::string& errorText) noexcept {
 // NOLINTNEXTLINE(performance-unnecessary-value-param)
 std::int32_t DownloadFile(DownloadJob job, const DownloadEnvironment& environment) try {
     std::string& errorText = *job.errorText;
-    char buffer[chunkSize];
 
     // Declared in this order so that the request goes first, then the connection, then the
     // session, on every way out.
@@ -77,7 +78,7 @@ std::int32_t DownloadFile(DownloadJob job, const DownloadEnvironment& environmen
             INTERNET_FLAG_RELOAD | (job.secure ? INTERNET_FLAG_SECURE : 0));
         request->SubmitRequest(nullptr, 0, nullptr, 0);
     } catch (const CInternetException& failure) {
-        TakeMessageText(failure, buffer, errorText);
+        errorText = MessageTextOf(failure);
         return -1;
     }
 
@@ -95,20 +96,26 @@ std::int32_t DownloadFile(DownloadJob job, const DownloadEnvironment& environmen
         return -1;
     }
 
+    std::FILE* const console = environment.console;
+    ProgressMeter meter(environment.clock, console, [console] { return ConsoleColumns(console); });
+    bool meterStarted = false;
+    // Every failure once the sink is open ends here: the progress line, once begun, is ended, the
+    // report is stored, and the file is closed with what it holds (or standard output flushed;
+    // finishing a finished sink does nothing).
+    const auto fail = [&](std::string text) {
+        if (meterStarted && job.showProgress) meter.Interrupt();
+        errorText = std::move(text);
+        sink.Finish();
+        return -1;
+    };
+
     std::string headerText;
     if (job.showHeaders) {
         std::uint32_t index = 0;
-        if (!request->QueryHeaderText(HTTP_QUERY_RAW_HEADERS_CRLF, headerText, &index)) {
-            errorText = errorGettingHeadersText;
-            sink.Finish();
-            return -1;
-        }
+        if (!request->QueryHeaderText(HTTP_QUERY_RAW_HEADERS_CRLF, headerText, &index))
+            return fail(errorGettingHeadersText);
         const std::string comment = headerCommentStart + headerText + headerCommentEnd;
-        if (!sink.Write(comment.data(), comment.size())) {
-            errorText = errorWritingOutputText;
-            sink.Finish();
-            return -1;
-        }
+        if (!sink.Write(comment.data(), comment.size())) return fail(errorWritingOutputText);
     }
 
     std::int64_t contentLength = 0;
@@ -116,42 +123,29 @@ std::int32_t DownloadFile(DownloadJob job, const DownloadEnvironment& environmen
         contentLength = ConvertContentLength(headerText);
     }
 
-    std::FILE* const console = environment.console;
-    ProgressMeter meter(environment.clock, console, [console] { return ConsoleColumns(console); });
     try {
         meter.Start();
+        meterStarted = true;
+        char chunk[bodyChunkSize];
         std::int64_t bytesSoFar = 0;
         while (true) {
-            const std::uint32_t n = request->ReadBody(buffer, chunkSize);
+            const std::uint32_t n = request->ReadBody(chunk, bodyChunkSize);
             if (n < 1) break;
             bytesSoFar += n;
-            if (!sink.Write(buffer, n)) {
-                if (job.showProgress) meter.Interrupt();
-                errorText = errorWritingOutputText;
-                sink.Finish();
-                return -1;
-            }
+            if (!sink.Write(chunk, n)) return fail(errorWritingOutputText);
             if (job.showProgress) meter.Update(n, bytesSoFar, contentLength);
         }
     } catch (const CInternetException& failure) {
-        if (job.showProgress) meter.Interrupt();
-        TakeMessageText(failure, buffer, errorText);
-        sink.Finish();
-        return -1;
+        return fail(MessageTextOf(failure));
     } catch (const std::bad_alloc&) {
-        if (job.showProgress) meter.Interrupt();
-        TakeOutOfMemoryText(errorText);
-        sink.Finish();
-        return -1;
+        std::string text;
+        TakeOutOfMemoryText(text);
+        return fail(std::move(text));
     }
 
     // The file is closed before the closing line is drawn, so that a failure to store the last
     // bytes is never shown as a full bar.
-    if (!sink.Finish()) {
-        if (job.showProgress) meter.Interrupt();
-        errorText = errorWritingOutputText;
-        return -1;
-    }
+    if (!sink.Finish()) return fail(errorWritingOutputText);
     if (job.showProgress) meter.Complete();
     errorText.clear();
     return static_cast<std::int32_t>(status);

@@ -6,6 +6,8 @@
 #include <array>
 #include <cstdint>
 
+#include "webaccess/TrimBlanks.h"
+
 namespace korrin {
 
 namespace {
@@ -19,13 +21,6 @@ constexpr std::array<KnownAlgorithm, 2> knownAlgorithms = {{
     {"sha-256", DigestAlgorithm::sha256},
     {"sha-512", DigestAlgorithm::sha512},
 }};
-
-std::string_view TrimBlanks(std::string_view text) {
-    const auto first = text.find_first_not_of(" \t");
-    if (first == std::string_view::npos) return {};
-    const auto last = text.find_last_not_of(" \t");
-    return text.substr(first, last - first + 1);
-}
 
 // The members of a comma-separated field value. Commas inside a quoted string or an inner list
 // (in parentheses) belong to their member.

@@ -5,16 +5,11 @@
 #include <cstring>
 #include <limits>
 
+#include "webaccess/TrimBlanks.h"
+
 namespace korrin {
 
 namespace {
-
-std::string_view TrimBlanks(std::string_view text) {
-    const auto first = text.find_first_not_of(" \t");
-    if (first == std::string_view::npos) return {};
-    const auto last = text.find_last_not_of(" \t");
-    return text.substr(first, last - first + 1);
-}
 
 std::string_view WithoutLineEnd(std::string_view line) {
     while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.remove_suffix(1);
@@ -59,9 +54,10 @@ std::optional<std::int64_t> ParseContentLength(std::string_view value) {
     while (true) {
         const auto comma = value.find(',');
         const std::string_view item = TrimBlanks(value.substr(0, comma));
-        if (item.empty()) return std::nullopt;
+        const std::string_view digits = item.substr(item.substr(0, 1) == "+" ? 1 : 0);
+        if (digits.empty()) return std::nullopt;
         std::int64_t number = 0;
-        for (const char c : item) {
+        for (const char c : digits) {
             if (c < '0' || c > '9') return std::nullopt;
             if (number > (std::numeric_limits<std::int64_t>::max() - (c - '0')) / 10)
                 return std::nullopt;
@@ -74,21 +70,22 @@ std::optional<std::int64_t> ParseContentLength(std::string_view value) {
     }
 }
 
-bool HeaderBlock::AddLine(std::string_view line) {
+void HeaderBlock::AddLine(std::string_view line) {
     const std::string_view text = WithoutLineEnd(line);
     if (awaitingStatus) {
         // No block begins with an empty line.
-        if (text.empty()) return true;
+        if (text.empty()) return;
         awaitingStatus = false;
         ended = false;
         raw.clear();
         lines.clear();
         contentLength.reset();
+        contentLengthValid = true;
         statusLine = text;
         statusCode = ParseStatusCode(text);
     } else if (ended || statusLine.empty()) {
         // After the end of the block: trailers, which belong to no header block.
-        return true;
+        return;
     } else if (text.empty()) {
         ended = true;
         // An interim answer is followed by the next block of the same answer.
@@ -99,12 +96,11 @@ bool HeaderBlock::AddLine(std::string_view line) {
         std::string_view value;
         if (SplitHeader(text, name, value) && NameIs(name, "Content-Length")) {
             const auto length = ParseContentLength(value);
-            if (!length || (contentLength && *contentLength != *length)) return false;
-            contentLength = length;
+            if (!length || (contentLength && *contentLength != *length)) contentLengthValid = false;
+            if (!contentLength) contentLength = length;
         }
     }
     raw.append(text).append("\r\n");
-    return true;
 }
 
 std::optional<std::string> HeaderBlock::Value(std::string_view name, std::size_t index) const {
@@ -119,21 +115,14 @@ std::optional<std::string> HeaderBlock::Value(std::string_view name, std::size_t
     return std::nullopt;
 }
 
-bool FollowUpPossible(const HeaderBlock& block, bool credentialsSet) {
+bool FollowsRedirect(const HeaderBlock& block) {
     const int status = block.StatusCode();
-    if (status >= 300 && status <= 399) {
-        // libcurl follows the first Location that is not empty.
-        for (std::size_t i = 0;; ++i) {
-            const auto location = block.Value("Location", i);
-            if (!location) return false;
-            if (!location->empty()) return true;
-        }
+    if (status < 300 || status > 399) return false;
+    for (std::size_t i = 0;; ++i) {
+        const auto location = block.Value("Location", i);
+        if (!location) return false;
+        if (!location->empty()) return true;
     }
-    // Whether libcurl answers a challenge depends on what it offered before and on the schemes
-    // offered now; the answer it gives up on reaches the caller when its transfer ends.
-    if (status == 401) return credentialsSet;
-    // A proxy's credentials come from the proxy setting, which libcurl reads for itself.
-    return status == 407;
 }
 
 }  // namespace korrin

@@ -21,10 +21,10 @@ class HeaderBlock {
     // connection has been opened, and the server's next line begins its answer.
     void ExpectNewBlock() { awaitingStatus = true; }
 
-    // Adds one line as received, with or without its line end. Returns false when the line makes
-    // the response's framing invalid: a Content-Length that is not a decimal number that fits in
-    // 63 bits, or one that differs from an earlier Content-Length of the same block.
-    bool AddLine(std::string_view line);
+    // Adds one line as received, with or without its line end. A Content-Length that cannot be
+    // read is recorded (ContentLengthValid), never refused here: whether it matters depends on
+    // what becomes of the block.
+    void AddLine(std::string_view line);
 
     // A block has begun and its empty line has not arrived yet.
     bool Open() const { return !awaitingStatus && !statusLine.empty() && !ended; }
@@ -46,9 +46,15 @@ class HeaderBlock {
     // exactly three digits making 100 or more.
     int StatusCode() const { return statusCode; }
 
-    // The block's Content-Length, checked as AddLine checks it (every Content-Length header of the
-    // block gives this value); nothing when the block has none.
-    std::optional<std::int64_t> ContentLength() const { return contentLength; }
+    // The block's Content-Length, read by ParseContentLength, when every Content-Length header of
+    // the block gives that same value; nothing when the block has none or they are not valid.
+    std::optional<std::int64_t> ContentLength() const {
+        return contentLengthValid ? contentLength : std::nullopt;
+    }
+
+    // False when a Content-Length of the block cannot be read by ParseContentLength, or differs
+    // from an earlier one: the block's length is then not known for certain.
+    bool ContentLengthValid() const { return contentLengthValid; }
 
     // The status line, without its line end; empty before one has arrived.
     const std::string& StatusLine() const { return statusLine; }
@@ -60,19 +66,19 @@ class HeaderBlock {
     // Header lines of the block, without line ends, for Value().
     std::vector<std::string> lines;
     std::optional<std::int64_t> contentLength;
+    bool contentLengthValid = true;
     bool awaitingStatus = true;  // the next line starts a new block
     bool ended = false;          // the current block's empty line has arrived
 };
 
-// Whether libcurl, set up as the layer sets it up, may send another request after this complete
-// block instead of handing over its body: a redirect (3xx with a Location that is not empty),
-// which it follows; a 401 when it still has credentials to offer (set, and not yet refused), or a
-// 407 from a proxy, which it may answer. Any other complete block is the final answer.
-bool FollowUpPossible(const HeaderBlock& block, bool credentialsSet);
+// Whether libcurl, which the layer sets up to follow redirects, follows this complete block with
+// a request to another address: a 3xx answer with a Location that is not empty. libcurl takes the
+// first Location header of a 3xx answer whose value is not empty, whatever the code (304 too).
+bool FollowsRedirect(const HeaderBlock& block);
 
-// Reads a Content-Length value by its strict rules: one or more decimal digits (a list of equal
-// values separated by commas is the same value), blanks around. Nothing when it is not such a
-// number or does not fit in 63 bits.
+// Reads a Content-Length value by its strict rules: one or more decimal digits, after an optional
+// '+' as libcurl's number reading allows (a list of equal values separated by commas is the same
+// value), blanks around. Nothing when it is not such a number or does not fit in 63 bits.
 std::optional<std::int64_t> ParseContentLength(std::string_view value);
 
 }  // namespace korrin

@@ -2,6 +2,7 @@
 
 #include <openssl/ssl.h>
 #include <poll.h>
+#include <strings.h>
 
 #include <algorithm>
 #include <cctype>
@@ -16,15 +17,19 @@
 #include "webaccess/InternetErrors.h"
 #include "webaccess/InternetException.h"
 #include "webaccess/InternetFlags.h"
-#include "webaccess/InternetLastError.h"
 #include "webaccess/InternetSession.h"
+#include "webaccess/NextStep.h"
 
 namespace korrin {
 
 namespace {
 
 constexpr std::uintptr_t requestContext = 1;
-constexpr long maxRedirects = 10;
+// Redirects followed at most; the next one fails the download.
+constexpr int maxRedirects = 10;
+// libcurl counts every further request of a transfer as a redirect, an answered challenge too:
+// its own limit leaves room for the layer's, which count each kind apart.
+constexpr long curlMaxFollows = maxRedirects + 2L * ChallengeRounds::maxAnsweredRounds;
 // How long one wait for the socket may last before the transfer's own timers are looked at.
 constexpr int pollTimeoutMs = 1000;
 
@@ -47,29 +52,42 @@ int TlsContextSlot() {
 void OnTlsInfo(const SSL* ssl, int where, int alert) noexcept {
     if ((where & SSL_CB_READ_ALERT) != SSL_CB_READ_ALERT || (alert & 0xFF) != SSL3_AD_CLOSE_NOTIFY)
         return;
-    auto* file =
-        static_cast<CHttpFile*>(SSL_CTX_get_ex_data(SSL_get_SSL_CTX(ssl), TlsContextSlot()));
-    if (file != nullptr) file->NoteTlsCloseNotify();
+    SSL_CTX* tls = SSL_get_SSL_CTX(ssl);
+    auto* file = static_cast<CHttpFile*>(SSL_CTX_get_ex_data(tls, TlsContextSlot()));
+    if (file != nullptr) file->NoteTlsCloseNotify(tls);
 }
 
 // libcurl 7.88 with OpenSSL 3 takes a TLS connection that closes without close_notify as the
 // proper end of a body framed by the connection's end, however short someone on the path cut it
 // (it does not set SSL_OP_IGNORE_UNEXPECTED_EOF, but treats the error as an end all the same).
-// The layer therefore watches for the server's close_notify itself.
+// The layer therefore watches for the server's close_notify itself, on every TLS connection that
+// libcurl makes (libcurl makes new TLS settings for each one).
 CURLcode OnTlsContext(CURL* /*easy*/, void* context, void* self) noexcept {
     auto* tls = static_cast<SSL_CTX*>(context);
     if (TlsContextSlot() < 0 || SSL_CTX_set_ex_data(tls, TlsContextSlot(), self) != 1)
         return CURLE_OUT_OF_MEMORY;
     SSL_CTX_set_info_callback(tls, OnTlsInfo);
+    static_cast<CHttpFile*>(self)->NoteTlsConnection(tls);
     return CURLE_OK;
 }
+
+// Whether libcurl's name for a scheme (CURLINFO_SCHEME, in capitals in libcurl 7.88) is https.
+bool IsHttps(const char* scheme) { return scheme != nullptr && strcasecmp(scheme, "https") == 0; }
 
 }  // namespace
 
 CHttpFile::CHttpFile(CHttpConnection& theConnection, const std::string& verb,
                      const std::string& object, const char* referrer,
                      const char* const* acceptTypes, const char* version, std::uint32_t flags)
-    : connection(theConnection), multi(curl_multi_init()), easy(curl_easy_init()) {
+    : connection(theConnection),
+      multi(curl_multi_init()),
+      easy(curl_easy_init()),
+      // An empty user name offers nothing, whatever the password; a user name with an empty
+      // password is offered with the password as an empty text. A proxy's credentials come from
+      // the proxy setting, which libcurl reads for itself: the layer takes them as set.
+      serverRounds(!theConnection.UserName().empty(), true),
+      proxyRounds(true, false),
+      stallLimit(theConnection.Session().Settings().stallTimeout) {
     if (!RequestArgumentsUnused(verb, referrer, acceptTypes, version)) {
         setupError = errorInternal;
         return;
@@ -87,7 +105,7 @@ CHttpFile::CHttpFile(CHttpConnection& theConnection, const std::string& verb,
     pending.reserve(2 * static_cast<std::size_t>(settings.receiveBufferSize));
     interruptFd = settings.interruptFd;
 
-    secure = (flags & INTERNET_FLAG_SECURE) != 0;
+    const bool secure = (flags & INTERNET_FLAG_SECURE) != 0;
     const std::string url = std::string(secure ? "https://" : "http://") + connection.Server() +
                             ":" + std::to_string(connection.Port()) + object;
 
@@ -102,7 +120,7 @@ CHttpFile::CHttpFile(CHttpConnection& theConnection, const std::string& verb,
     set(curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https"));
     set(curl_easy_setopt(h, CURLOPT_REDIR_PROTOCOLS_STR, "http,https"));
     set(curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 1L));
-    set(curl_easy_setopt(h, CURLOPT_MAXREDIRS, maxRedirects));
+    set(curl_easy_setopt(h, CURLOPT_MAXREDIRS, curlMaxFollows));
     // One request per connection, as HTTP/1.0 has it: each redirect or authentication round
     // opens a fresh one. Reusing the last one fails whenever a server closes after answering
     // without saying so, and saves nothing worth that on a single download.
@@ -110,10 +128,7 @@ CHttpFile::CHttpFile(CHttpConnection& theConnection, const std::string& verb,
     set(curl_easy_setopt(h, CURLOPT_HTTP_VERSION, CURL_HTTP_VERSION_1_0));
     set(curl_easy_setopt(h, CURLOPT_USERAGENT, session.Agent().c_str()));
     set(curl_easy_setopt(h, CURLOPT_HTTPHEADER, headerList.get()));
-    // An empty user name offers nothing, whatever the password; a user name with an empty
-    // password is offered with the password as an empty text.
-    credentialsSet = !connection.UserName().empty();
-    if (credentialsSet) {
+    if (!connection.UserName().empty()) {
         set(curl_easy_setopt(h, CURLOPT_USERNAME, connection.UserName().c_str()));
         set(curl_easy_setopt(h, CURLOPT_PASSWORD, connection.Password().c_str()));
         // Two schemes make libcurl wait for the server to ask, and then answer with the one that
@@ -135,8 +150,12 @@ CHttpFile::CHttpFile(CHttpConnection& theConnection, const std::string& verb,
         set(curl_easy_setopt(h, CURLOPT_CAINFO, settings.caFile.c_str()));
         set(curl_easy_setopt(h, CURLOPT_CAPATH, nullptr));
     }
-    if (secure) {
-        set(curl_easy_setopt(h, CURLOPT_SSL_CTX_FUNCTION, &OnTlsContext));
+    // Any connection may be TLS: a redirect may lead from http to https. A TLS backend without
+    // this hook leaves the watch out, and then no body that ends with a TLS connection's end is
+    // taken as whole (FinalAnswerOverTls).
+    const CURLcode tlsWatch = curl_easy_setopt(h, CURLOPT_SSL_CTX_FUNCTION, &OnTlsContext);
+    if (tlsWatch != CURLE_NOT_BUILT_IN && tlsWatch != CURLE_UNKNOWN_OPTION) {
+        set(tlsWatch);
         set(curl_easy_setopt(h, CURLOPT_SSL_CTX_DATA, this));
     }
     set(curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, &CHttpFile::OnHeader));
@@ -171,17 +190,17 @@ void CHttpFile::SubmitRequest(const char* headers, std::uint32_t headersLength, 
             setupError = errorInternal;
         }
     }
-    if (setupError != 0) {
-        SetLastResponseInfo({});
-        SetLastInternetError(setupError);
-        ThrowInternetFailure(requestContext);
-    }
+    if (setupError != 0) Raise(setupError);
     Pump(false);
-    if (!finalHeaders && !bodyStarted) {
-        // The transfer ended before a final block was recognised as such.
-        if (result != CURLE_OK || callbackError != 0) RaiseTransferFailure();
+    if (!responseState.final) {
+        // The transfer ended before a block was taken as the final answer.
+        if (transferState.result != CURLE_OK || transferState.callbackError != 0)
+            RaiseTransferFailure();
         // libcurl counts a cut-off header block as an answer; it is none.
-        if (!headerBlock.Complete()) RaiseAnswerFailure(errorHeaderIncomplete);
+        if (!headerBlock.Complete()) Raise(errorHeaderIncomplete);
+        // libcurl ended after a block that it might have followed up and did not (a challenge
+        // it gave up on): that block is its answer.
+        if (!TakeFinalBlock()) RaiseTransferFailure();
     }
     // The status that gates the body is the one libcurl acted on; a block that reads otherwise
     // was not framed as libcurl framed it, and a block without a status is no answer. So once
@@ -189,14 +208,12 @@ void CHttpFile::SubmitRequest(const char* headers, std::uint32_t headersLength, 
     long responseCode = 0;
     if (curl_easy_getinfo(easy.get(), CURLINFO_RESPONSE_CODE, &responseCode) != CURLE_OK ||
         headerBlock.StatusCode() <= 0 || responseCode != headerBlock.StatusCode()) {
-        RaiseAnswerFailure(errorInvalidResponse);
+        Raise(errorInvalidResponse);
     }
 }
 
-void CHttpFile::RaiseAnswerFailure(std::uint32_t error) {
-    SetLastResponseInfo({});
-    SetLastInternetError(error);
-    ThrowInternetFailure(requestContext);
+void CHttpFile::Raise(std::uint32_t error, std::string responseText, std::string curlWords) {
+    ThrowInternetFailure(requestContext, error, std::move(responseText), std::move(curlWords));
 }
 
 bool CHttpFile::QueryStatusCode(std::uint32_t& status) const {
@@ -214,13 +231,14 @@ bool CHttpFile::QueryHeaderText(std::uint32_t level, std::string& text,
             text = headerBlock.RawText();
             return !text.empty();
         case HTTP_QUERY_CONTENT_LENGTH: {
-            // The header block has checked the value, and every Content-Length header of the
-            // block carries the same one: the answer is that number's decimal digits.
-            const auto length = headerBlock.ContentLength();
-            if (!length || !headerBlock.Value("Content-Length", index != nullptr ? *index : 0))
+            // The length that frames the body as libcurl reads it, which for a 200 answer is the
+            // checked value of every Content-Length header of the block; none under chunked
+            // coding, which libcurl obeys instead.
+            const curl_off_t length = responseState.framingLength;
+            if (length < 0 || !headerBlock.Value("Content-Length", index != nullptr ? *index : 0))
                 return false;
             if (index != nullptr) ++*index;
-            text = std::to_string(*length);
+            text = std::to_string(length);
             return true;
         }
         default:
@@ -229,13 +247,10 @@ bool CHttpFile::QueryHeaderText(std::uint32_t level, std::string& text,
 }
 
 std::uint32_t CHttpFile::ReadBody(void* buffer, std::uint32_t count) {
-    if (!attached) {
-        SetLastInternetError(errorInternal);
-        ThrowInternetFailure(requestContext);
-    }
+    if (!attached) Raise(errorInternal);
     if (count == 0) return 0;
     if (!bodyDigest) bodyDigest.emplace(DigestChecks(headerBlock));
-    if (!HasPending() && !done) Pump(true);
+    if (!HasPending() && transferState.phase != Phase::done) Pump(true);
     if (HasPending()) {
         const std::size_t n = std::min<std::size_t>(count, pending.size() - pendingOffset);
         std::memcpy(buffer, pending.data() + pendingOffset, n);
@@ -243,14 +258,20 @@ std::uint32_t CHttpFile::ReadBody(void* buffer, std::uint32_t count) {
         bodyDigest->Update(buffer, n);
         return static_cast<std::uint32_t>(n);
     }
-    if (result != CURLE_OK || callbackError != 0) RaiseTransferFailure();
+    if (transferState.result != CURLE_OK || transferState.callbackError != 0)
+        RaiseTransferFailure();
     // The body is whole; it counts as received only if it is what the server vouched for.
     const DigestVerdict verdict = bodyDigest->Finish();
     if (verdict != DigestVerdict::matches) {
-        ThrowInternetFailure(requestContext, verdict == DigestVerdict::differs ? errorDigestMismatch
-                                                                               : errorInternal);
+        Raise(verdict == DigestVerdict::differs ? errorDigestMismatch : errorInternal);
     }
     return 0;
+}
+
+bool CHttpFile::FinalAnswerOverTls() const {
+    const char* scheme = nullptr;
+    curl_easy_getinfo(easy.get(), CURLINFO_SCHEME, &scheme);
+    return connectionState.tlsContext != nullptr || IsHttps(scheme);
 }
 
 bool CHttpFile::BodyEndsWithConnection() const {
@@ -270,15 +291,15 @@ bool CHttpFile::BodyEndsWithConnection() const {
     return lower.find("chunked") == std::string::npos;
 }
 
-void CHttpFile::NoteBytesHeard() {
+void CHttpFile::NoteBytesHeard(StallLimit::Clock::time_point now) {
     curl_off_t body = 0;
     long header = 0;
     curl_easy_getinfo(easy.get(), CURLINFO_SIZE_DOWNLOAD_T, &body);
     curl_easy_getinfo(easy.get(), CURLINFO_HEADER_SIZE, &header);
     const curl_off_t heard = body + header;
-    if (heard == bytesHeard) return;
-    bytesHeard = heard;
-    lastHeard = std::chrono::steady_clock::now();
+    if (heard == transferState.bytesHeard) return;
+    transferState.bytesHeard = heard;
+    stallLimit.Heard(now);
 }
 
 bool CHttpFile::InterruptRequested() const {
@@ -287,64 +308,58 @@ bool CHttpFile::InterruptRequested() const {
     return ::poll(&ready, 1, 0) > 0 && (ready.revents & POLLIN) != 0;
 }
 
-int CHttpFile::PollTimeoutMs() const {
-    if (!awaitingServer) return pollTimeoutMs;
-    const auto left = std::chrono::ceil<std::chrono::milliseconds>(
-        lastHeard + connection.Session().Settings().stallTimeout -
-        std::chrono::steady_clock::now());
-    return static_cast<int>(
-        std::clamp<std::chrono::milliseconds::rep>(left.count(), 0, pollTimeoutMs));
-}
-
 void CHttpFile::Pump(bool untilBody) {
     const auto ready = [this, untilBody] {
-        return untilBody ? HasPending() : finalHeaders || bodyStarted;
+        return untilBody ? HasPending() : transferState.phase != Phase::awaitingFinalHeaders;
     };
     // Time spent by the caller between two reads is no silence of the server's: the bytes it
     // sent meanwhile wait in the socket, and show as an event at the first poll.
-    lastHeard = std::chrono::steady_clock::now();
-    while (!done && !ready()) {
-        if (paused && !HasPending()) {
+    stallLimit.Heard(StallLimit::Clock::now());
+    while (transferState.phase != Phase::done && !ready()) {
+        if (transferState.paused && !HasPending()) {
             // Resuming hands over the delivery that was held back, through OnBody, at once.
-            paused = false;
+            transferState.paused = false;
             const CURLcode rc = curl_easy_pause(easy.get(), CURLPAUSE_CONT);
             if (rc != CURLE_OK) {
-                result = rc;
-                done = true;
+                transferState.result = rc;
+                transferState.phase = Phase::done;
             }
             continue;
         }
         if (InterruptRequested()) {
-            callbackError = errorInterrupted;
-            done = true;
+            transferState.callbackError = errorInterrupted;
+            transferState.phase = Phase::done;
             break;
         }
         int running = 0;
         CURLMcode mc = curl_multi_perform(multi.get(), &running);
         if (mc == CURLM_OK) {
             // Bytes that were waiting before the poll could report them are heard here.
-            NoteBytesHeard();
+            NoteBytesHeard(StallLimit::Clock::now());
             CollectResult();
-            if (done || ready()) break;
+            if (transferState.phase == Phase::done || ready()) break;
             int events = 0;
             // The interruption's descriptor wakes the wait; the next round sees it.
             curl_waitfd interrupt{interruptFd, CURL_WAIT_POLLIN, 0};
-            mc = curl_multi_poll(multi.get(), interruptFd >= 0 ? &interrupt : nullptr,
-                                 interruptFd >= 0 ? 1 : 0, PollTimeoutMs(), &events);
-            const auto now = std::chrono::steady_clock::now();
+            const auto bound = stallLimit.WaitBound(StallLimit::Clock::now(),
+                                                    std::chrono::milliseconds(pollTimeoutMs));
+            mc =
+                curl_multi_poll(multi.get(), interruptFd >= 0 ? &interrupt : nullptr,
+                                interruptFd >= 0 ? 1 : 0, static_cast<int>(bound.count()), &events);
+            const auto now = StallLimit::Clock::now();
             // An event on the connection is bytes arriving (or its end), whether or not they
             // complete a header line or a body delivery.
             if (events > 0) {
-                lastHeard = now;
-            } else if (mc == CURLM_OK && awaitingServer &&
-                       now - lastHeard >= connection.Session().Settings().stallTimeout) {
-                callbackError = errorStalled;
-                done = true;
+                stallLimit.Heard(now);
+            } else if (mc == CURLM_OK && stallLimit.Expired(now)) {
+                transferState.callbackError = errorStalled;
+                transferState.phase = Phase::done;
             }
         }
         if (mc != CURLM_OK) {
-            result = mc == CURLM_OUT_OF_MEMORY ? CURLE_OUT_OF_MEMORY : CURLE_FAILED_INIT;
-            done = true;
+            transferState.result =
+                mc == CURLM_OUT_OF_MEMORY ? CURLE_OUT_OF_MEMORY : CURLE_FAILED_INIT;
+            transferState.phase = Phase::done;
         }
     }
 }
@@ -353,20 +368,23 @@ void CHttpFile::CollectResult() {
     int left = 0;
     while (const CURLMsg* message = curl_multi_info_read(multi.get(), &left)) {
         if (message->msg == CURLMSG_DONE && message->easy_handle == easy.get()) {
-            done = true;
-            result = message->data.result;
-            if (result == CURLE_OK && secure && !tlsCloseNotified && BodyEndsWithConnection())
-                callbackError = errorTlsCutOff;
+            transferState.phase = Phase::done;
+            transferState.result = message->data.result;
+            // Over TLS, a body that ends with the connection is whole only when the server of
+            // that connection ended its TLS session itself.
+            if (transferState.result == CURLE_OK && transferState.callbackError == 0 &&
+                FinalAnswerOverTls() && !connectionState.closeNotified && BodyEndsWithConnection())
+                transferState.callbackError = errorTlsCutOff;
         }
     }
 }
 
 void CHttpFile::RaiseTransferFailure() {
-    std::uint32_t error = callbackError;
+    std::uint32_t error = transferState.callbackError;
     std::string curlWords;  // only for a failure that libcurl found itself
     if (error == 0) {
         CurlFailureFacts facts;
-        facts.code = result;
+        facts.code = transferState.result;
         curl_easy_getinfo(easy.get(), CURLINFO_OS_ERRNO, &facts.osErrno);
         curl_easy_getinfo(easy.get(), CURLINFO_SSL_VERIFYRESULT, &facts.verifyResult);
         const curl_version_info_data* version = curl_version_info(CURLVERSION_NOW);
@@ -377,75 +395,114 @@ void CHttpFile::RaiseTransferFailure() {
         curl_easy_getinfo(easy.get(), CURLINFO_HTTP_CONNECTCODE, &connectCode);
         // A proxy that let the tunnel through is no part of the failure.
         facts.proxyConnectCode = connectCode >= 200 && connectCode < 300 ? 0 : connectCode;
-        curl_off_t connectTime = 0;
-        curl_easy_getinfo(easy.get(), CURLINFO_CONNECT_TIME_T, &connectTime);
-        facts.connected = connectTime > 0 || !headerBlock.RawText().empty();
-        facts.headerPending = facts.connected && !headerEnded && !bodyStarted;
+        // Whether the last connection, the one that failed, had been made: an earlier one (a
+        // redirect's) says nothing about it.
+        facts.connected = connectionState.established;
+        facts.headerPending = facts.connected && !responseState.headerEnded && !responseState.final;
         facts.errorDetail = errorDetail;
         error = InternetErrorFromCurl(facts);
-        curlWords = CurlWords(errorDetail, result);
+        curlWords = CurlWords(errorDetail, transferState.result);
     }
     // The extended error's text is the status line of the answer that refused: a proxy's answer
     // to CONNECT reaches the header block like any other.
-    ThrowInternetFailure(requestContext, error,
-                         error == errorExtended ? headerBlock.StatusLine() : std::string(),
-                         std::move(curlWords));
+    Raise(error, error == errorExtended ? headerBlock.StatusLine() : std::string(),
+          std::move(curlWords));
 }
 
 size_t CHttpFile::OnHeader(char* data, size_t size, size_t count, void* self) noexcept {
     auto* file = static_cast<CHttpFile*>(self);
     const size_t length = size * count;
-    const std::string_view line(data, length);
-    file->headerEnded = line == "\r\n" || line == "\n";
-    HeaderBlock& block = file->headerBlock;
-    const bool wasOpen = block.Open();
+    // Everything the line sets off may allocate: no exception may leave this callback.
     try {
-        if (!block.AddLine(line)) {
-            file->callbackError = errorInvalidResponse;
-            return 0;
-        }
+        return file->TakeHeaderLine(std::string_view(data, length)) ? length : 0;
     } catch (...) {
-        file->callbackError = errorOutOfMemory;
+        file->transferState.callbackError = errorOutOfMemory;
         return 0;
     }
-    if (wasOpen && block.Complete()) {
-        if (!file->requestSent) {
-            // A proxy's answer to CONNECT: whatever follows on this connection begins anew.
-            block.ExpectNewBlock();
-        } else if (!FollowUpPossible(block, file->credentialsSet && !file->challengeAnswered)) {
-            file->finalHeaders = true;
-        } else if (block.StatusCode() == 401) {
-            // libcurl answers a server's challenge once: a second 401 refuses what it was given.
-            file->challengeAnswered = true;
-        }
+}
+
+bool CHttpFile::TakeHeaderLine(std::string_view line) {
+    connectionState.established = true;
+    responseState.headerEnded = line == "\r\n" || line == "\n";
+    const bool wasOpen = headerBlock.Open();
+    headerBlock.AddLine(line);
+    if (!wasOpen || !headerBlock.Complete()) return true;
+    if (!connectionState.requestSent) {
+        // A proxy's answer to CONNECT: whatever follows on this connection begins anew.
+        headerBlock.ExpectNewBlock();
+        return true;
     }
-    return length;
+    long serverSchemes = 0;
+    long proxySchemes = 0;
+    curl_easy_getinfo(easy.get(), CURLINFO_HTTPAUTH_AVAIL, &serverSchemes);
+    curl_easy_getinfo(easy.get(), CURLINFO_PROXYAUTH_AVAIL, &proxySchemes);
+    switch (JudgeCompleteBlock(headerBlock, serverRounds, static_cast<unsigned long>(serverSchemes),
+                               proxyRounds, static_cast<unsigned long>(proxySchemes))) {
+        case NextStep::followRedirect:
+            if (++transferState.redirects > maxRedirects) {
+                transferState.callbackError = errorTooManyRedirects;
+                return false;
+            }
+            return true;
+        case NextStep::answerChallenge:
+            return true;
+        case NextStep::finalAnswer:
+            break;
+    }
+    if (!TakeFinalBlock()) return false;
+    transferState.phase = Phase::body;
+    return true;
+}
+
+bool CHttpFile::TakeFinalBlock() {
+    // The body that is stored must be framed as libcurl frames it: a 200 whose Content-Length
+    // cannot be read for certain is refused. Any other answer's verdict is its status.
+    if (headerBlock.StatusCode() == 200 && !headerBlock.ContentLengthValid()) {
+        transferState.callbackError = errorInvalidResponse;
+        return false;
+    }
+    responseState.final = true;
+    curl_off_t length = -1;
+    if (curl_easy_getinfo(easy.get(), CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length) == CURLE_OK)
+        responseState.framingLength = length;
+    return true;
 }
 
 int CHttpFile::OnSocket(void* self, curl_socket_t /*socket*/, curlsocktype /*purpose*/) noexcept {
     auto* file = static_cast<CHttpFile*>(self);
-    file->requestSent = false;
+    // Once the final answer has been handed over, its state must stay as it is: libcurl connects
+    // nowhere else (it might only where the layer took as final a block that libcurl follows up).
+    if (file->transferState.phase != Phase::awaitingFinalHeaders) return CURL_SOCKOPT_ERROR;
+    file->connectionState = {};
+    file->responseState = {};
     file->headerBlock.ExpectNewBlock();
     // Connecting (and the TLS handshake) is governed by the connect time-out, not the stall limit.
-    file->awaitingServer = false;
+    file->stallLimit.Connecting();
     return CURL_SOCKOPT_OK;
 }
 
 int CHttpFile::OnRequest(void* self, char* /*remoteAddress*/, char* /*localAddress*/,
                          int /*remotePort*/, int /*localPort*/) noexcept {
     auto* file = static_cast<CHttpFile*>(self);
-    file->requestSent = true;
+    // Once the final answer has been handed over, its block must stay as it is: libcurl asks for
+    // nothing more (see OnSocket).
+    if (file->transferState.phase != Phase::awaitingFinalHeaders) return CURL_PREREQFUNC_ABORT;
+    file->connectionState.requestSent = true;
+    file->connectionState.established = true;
+    file->responseState = {};
     file->headerBlock.ExpectNewBlock();
-    file->awaitingServer = true;
-    file->tlsCloseNotified = false;
-    file->lastHeard = std::chrono::steady_clock::now();
+    file->stallLimit.RequestSent(StallLimit::Clock::now());
     return CURL_PREREQFUNC_OK;
 }
 
 size_t CHttpFile::OnBody(char* data, size_t size, size_t count, void* self) noexcept {
     auto* file = static_cast<CHttpFile*>(self);
     const size_t length = size * count;
-    file->bodyStarted = true;
+    // Only the final answer's body is handed over: its block is the final one, whatever was
+    // expected of it.
+    file->responseState.final = true;
+    if (file->transferState.phase == Phase::awaitingFinalHeaders)
+        file->transferState.phase = Phase::body;
     std::vector<char>& pending = file->pending;
     if (!file->HasPending()) {
         pending.clear();
@@ -454,13 +511,13 @@ size_t CHttpFile::OnBody(char* data, size_t size, size_t count, void* self) noex
     if (pending.capacity() - pending.size() < length && file->HasPending()) {
         // No room behind the unread bytes: libcurl keeps this delivery and hands it over again
         // when the transfer is resumed, so the buffer never grows past its reserved size.
-        file->paused = true;
+        file->transferState.paused = true;
         return CURL_WRITEFUNC_PAUSE;
     }
     try {
         pending.insert(pending.end(), data, data + length);
     } catch (...) {
-        file->callbackError = errorOutOfMemory;
+        file->transferState.callbackError = errorOutOfMemory;
         return 0;
     }
     return length;

@@ -6,11 +6,14 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "webaccess/BodyDigest.h"
+#include "webaccess/ChallengeRounds.h"
 #include "webaccess/CurlHandles.h"
 #include "webaccess/HeaderBlock.h"
+#include "webaccess/StallLimit.h"
 
 namespace korrin {
 
@@ -33,7 +36,7 @@ class CHttpFile {
 
     // Sends the request and returns as soon as the header block of the final response has ended:
     // the first block that libcurl will not follow up with another request (no 1xx interim
-    // answer, no redirect it follows, no challenge it may answer), or else the last block when
+    // answer, no redirect it follows, no challenge it answers), or else the last block when
     // the transfer has ended. The body stays unread, whether or not any of it has arrived. The
     // program sends no extra header line and no request body: headers and body must each be null
     // or of length 0, else the request fails with errorInternal. Raises CInternetException when
@@ -59,18 +62,75 @@ class CHttpFile {
     // does a 200 body that does not match a SHA-256 or SHA-512 checksum sent in its headers.
     std::uint32_t ReadBody(void* buffer, std::uint32_t count);
 
-    // Called from the TLS layer when the server ends the TLS session with close_notify.
-    void NoteTlsCloseNotify() noexcept { tlsCloseNotified = true; }
+    // Called from the TLS layer: libcurl has made the TLS settings (tlsContext) of the connection
+    // it is opening, and the server of the connection that uses tlsContext has ended its TLS
+    // session with close_notify. A close_notify of an earlier connection does not count.
+    void NoteTlsConnection(const void* tlsContext) noexcept {
+        connectionState.tlsContext = tlsContext;
+    }
+    void NoteTlsCloseNotify(const void* tlsContext) noexcept {
+        if (tlsContext != nullptr && tlsContext == connectionState.tlsContext)
+            connectionState.closeNotified = true;
+    }
 
   private:
+    // How far the transfer has come.
+    enum class Phase {
+        awaitingFinalHeaders,  // no block has been taken as the final answer yet
+        body,                  // the final answer's header block has ended (or its body begun)
+        done,                  // libcurl has ended the transfer, or the layer has stopped it
+    };
+
+    // What lives for the whole transfer; set up by the constructor.
+    struct TransferState {
+        Phase phase = Phase::awaitingFinalHeaders;
+        CURLcode result = CURLE_OK;  // libcurl's result, once the phase is done
+        // A failure found inside a callback (an invalid answer, no memory) or by the stall limit,
+        // reported in place of the code with which libcurl then ends the transfer.
+        std::uint32_t callbackError = 0;
+        bool paused = false;        // OnBody paused the transfer; resume when pending is empty
+        int redirects = 0;          // redirects that libcurl has followed
+        curl_off_t bytesHeard = 0;  // header and body bytes taken by libcurl so far
+    };
+
+    // What lives for one connection; reset when libcurl opens the socket of a new one.
+    struct ConnectionState {
+        const void* tlsContext = nullptr;  // the connection's TLS settings; null without TLS
+        bool closeNotified = false;        // its server ended the TLS session with close_notify
+        // A request has gone out on it: a block that begins before one is a proxy's answer to
+        // CONNECT, never the final answer.
+        bool requestSent = false;
+        bool established = false;  // it has been made: a request went out, or the server spoke
+    };
+
+    // What lives for one response; reset when a request goes out (or a connection is made). The
+    // header block itself starts anew at the next status line (HeaderBlock::ExpectNewBlock).
+    struct ResponseState {
+        bool headerEnded = false;  // the empty line that ends a header block came last
+        bool final = false;        // the block has been taken as the final answer
+        // The length that frames the final answer's body as libcurl reads it
+        // (CURLINFO_CONTENT_LENGTH_DOWNLOAD_T when the block ended); -1 when the body has none
+        // of its own (chunked coding, or the connection's end).
+        curl_off_t framingLength = -1;
+    };
+
     // Whether the final answer's body is framed by the end of the connection: no length, and
     // no chunked coding.
     bool BodyEndsWithConnection() const;
+    // Whether the final answer came over TLS: the connection had TLS settings, or libcurl
+    // reports https as the final URL's scheme.
+    bool FinalAnswerOverTls() const;
     static size_t OnHeader(char* data, size_t size, size_t count, void* self) noexcept;
     static size_t OnBody(char* data, size_t size, size_t count, void* self) noexcept;
     static int OnSocket(void* self, curl_socket_t socket, curlsocktype purpose) noexcept;
     static int OnRequest(void* self, char* remoteAddress, char* localAddress, int remotePort,
                          int localPort) noexcept;
+    // The work of OnHeader, which may throw (std::bad_alloc); false ends the transfer with
+    // transferState.callbackError.
+    bool TakeHeaderLine(std::string_view line);
+    // Takes the block that has just ended as the final answer; false when its body cannot be
+    // stored as libcurl frames it (a 200 whose Content-Length cannot be read for certain).
+    bool TakeFinalBlock();
 
     // Runs the transfer until it has ended or, with untilBody, until body bytes are waiting to be
     // read, or, without it, until the final response's header block has ended (or its body has
@@ -79,14 +139,16 @@ class CHttpFile {
     // Whether the session's interruption descriptor says to stop (checked on every round, so
     // that a server that keeps sending cannot keep the transfer from stopping).
     bool InterruptRequested() const;
-    // Moves lastHeard to now when libcurl has taken header or body bytes since the last call.
-    void NoteBytesHeard();
-    // How long the next wait for the socket may last: up to the stall limit's deadline.
-    int PollTimeoutMs() const;
+    // Restarts the stall limit's silence when libcurl has taken header or body bytes since the
+    // last call.
+    void NoteBytesHeard(StallLimit::Clock::time_point now);
     void CollectResult();
+    // Raises the failure with which libcurl (or a callback, or the stall limit) ended the
+    // transfer.
     [[noreturn]] void RaiseTransferFailure();
-    // Raises error for an answer that libcurl took but this layer does not.
-    [[noreturn]] void RaiseAnswerFailure(std::uint32_t error);
+    // The one way this class raises: a failure object for error with the given texts.
+    [[noreturn]] static void Raise(std::uint32_t error, std::string responseText = {},
+                                   std::string curlWords = {});
     bool HasPending() const { return pendingOffset < pending.size(); }
 
     CHttpConnection& connection;
@@ -96,32 +158,20 @@ class CHttpFile {
     CurlEasyPtr easy;              // owns the request; the destructor takes it out of multi
     std::uint32_t setupError = 0;  // a failure while setting up, raised by SubmitRequest
     bool attached = false;         // easy has been added to multi
-
-    HeaderBlock headerBlock;
-    // A failure found inside a callback (an invalid header block, no memory) or by the stall
-    // limit, reported in place of the code with which libcurl then ends the transfer.
-    std::uint32_t callbackError = 0;
-    bool bodyStarted = false;  // the final response's body has begun to arrive
-    bool headerEnded = false;  // the empty line that ends a header block came last
-    // A request has gone out on the current connection: a block that begins before it is a
-    // proxy's answer to CONNECT, never the final answer.
-    bool requestSent = false;
-    bool finalHeaders = false;       // the final response's header block has ended
-    bool credentialsSet = false;     // credentials are offered when the server asks for them
-    bool challengeAnswered = false;  // a 401 has been answered with the credentials
+    int interruptFd = -1;          // the session's interruption descriptor; not owned
     char errorDetail[CURL_ERROR_SIZE] = {};  // libcurl's own words on a failure (ERRORBUFFER)
-    bool paused = false;  // OnBody paused the transfer; resume when pending is empty
-    bool done = false;
-    CURLcode result = CURLE_OK;
 
+    TransferState transferState;
+    ConnectionState connectionState;
+    ResponseState responseState;
+    // The response blocks as they arrive; after the final block has ended, that block.
+    HeaderBlock headerBlock;
+    // The challenge rounds of the transfer with the server and with a proxy.
+    ChallengeRounds serverRounds;
+    ChallengeRounds proxyRounds;
     // The stall limit: the transfer fails once the server has been silent for the session's
-    // stallTimeout while a connection waits for it (from the request's connection onwards).
-    bool awaitingServer = false;
-    std::chrono::steady_clock::time_point lastHeard;  // the last event on the connection
-    curl_off_t bytesHeard = 0;      // header and body bytes taken by libcurl so far
-    int interruptFd = -1;           // the session's interruption descriptor; not owned
-    bool secure = false;            // the request goes over TLS
-    bool tlsCloseNotified = false;  // the current connection's server sent close_notify
+    // stallTimeout while a request waits for it.
+    StallLimit stallLimit;
 
     std::vector<char> pending;  // body bytes delivered by libcurl and not yet read
     std::size_t pendingOffset = 0;
