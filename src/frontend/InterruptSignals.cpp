@@ -12,9 +12,11 @@ namespace korrin {
 
 namespace {
 
-// Shared with the handler: the first signal caught, and the pipe end that wakes the transfer.
+// Shared with the handlers: the first signal caught, the pipe end that wakes the transfer, and
+// whether SIGALRM was ignored before the download.
 volatile sig_atomic_t caughtSignal = 0;
 volatile sig_atomic_t wakeDescriptor = -1;
+volatile sig_atomic_t alarmIgnored = 0;
 
 // Ends the process by signalNumber through its default action. Async-signal-safe.
 [[noreturn]] void EndBySignal(int signalNumber) {
@@ -41,12 +43,21 @@ void NoteStoppingSignal(int signalNumber) {
     const int first = caughtSignal;
     if (first != 0) EndBySignal(first);
     caughtSignal = signalNumber;
+    ::alarm(InterruptSignals::windDownLimitSeconds);
     const int fd = wakeDescriptor;
     if (fd >= 0) {
         const char byte = 1;
         (void)!::write(fd, &byte, 1);
     }
     errno = savedErrno;
+}
+
+// Async-signal-safe: the wind-down after a stopping signal has taken too long, and the process
+// ends by that signal. Without one, SIGALRM acts as it would have.
+void EndWindDown(int signalNumber) {
+    const int first = caughtSignal;
+    if (first != 0) EndBySignal(first);
+    if (alarmIgnored == 0) EndBySignal(signalNumber);
 }
 
 }  // namespace
@@ -67,14 +78,25 @@ InterruptSignals::InterruptSignals() {
         if (rule.download == DuringDownload::stopsDownload)
             sigaddset(&handler.sa_mask, rule.signalNumber);
     }
-    // No SA_RESTART: a write blocked on a full pipe must return, or the signal would never stop a
-    // download whose reader has stopped reading.
+    // No SA_RESTART: a write blocked on a full pipe returns, so that the download sees the signal
+    // at once. (The C library may go on to write the rest of a block; the wind-down limit ends
+    // that wait.)
     handler.sa_flags = 0;
     for (const SignalRule& rule : SignalRules()) {
-        if (rule.download != DuringDownload::stopsDownload) continue;
+        if (rule.download == DuringDownload::asUsual) continue;
         const int s = rule.signalNumber;
-        installed[s] = ::sigaction(s, nullptr, &before[s]) == 0 &&
-                       before[s].sa_handler != SIG_IGN && ::sigaction(s, &handler, nullptr) == 0;
+        if (::sigaction(s, nullptr, &before[s]) != 0) continue;
+        const bool ignored = before[s].sa_handler == SIG_IGN;
+        if (rule.download == DuringDownload::limitsWindDown) {
+            // The timer is the program's own: it must end the wind-down even where the signal
+            // was ignored.
+            alarmIgnored = ignored ? 1 : 0;
+            struct sigaction timer = handler;
+            timer.sa_handler = EndWindDown;
+            installed[s] = ::sigaction(s, &timer, nullptr) == 0;
+        } else {
+            installed[s] = !ignored && ::sigaction(s, &handler, nullptr) == 0;
+        }
     }
 }
 
@@ -85,6 +107,7 @@ InterruptSignals::~InterruptSignals() {
 }
 
 void InterruptSignals::Restore() {
+    if (caughtSignal != 0) ::alarm(0);
     for (int s = 1; s < NSIG; ++s) {
         if (installed[s]) ::sigaction(s, &before[s], nullptr);
         installed[s] = false;

@@ -11,7 +11,8 @@ constexpr DuringDownload stops = DuringDownload::stopsDownload;
 
 // The signals with names. SIGINT, SIGTERM and SIGHUP are how a user or the system stops a console
 // program, so a download keeps what it has; any other signal that ends the process does so as it
-// would without the program's handlers, a core dump included. SIGPIPE is ignored by main.
+// would without the program's handlers, a core dump included. SIGALRM times the wind-down of a
+// stopped download (it is sent by nothing else). SIGPIPE is ignored by main.
 constexpr SignalRule namedSignals[] = {
     {SIGINT, stops, DuringPause::endsProcess},
     {SIGTERM, stops, DuringPause::endsProcess},
@@ -19,7 +20,7 @@ constexpr SignalRule namedSignals[] = {
     {SIGQUIT, usual, DuringPause::endsProcess},
     {SIGUSR1, usual, DuringPause::endsProcess},
     {SIGUSR2, usual, DuringPause::endsProcess},
-    {SIGALRM, usual, DuringPause::endsProcess},
+    {SIGALRM, DuringDownload::limitsWindDown, DuringPause::endsProcess},
     {SIGVTALRM, usual, DuringPause::endsProcess},
     {SIGPROF, usual, DuringPause::endsProcess},
     {SIGIO, usual, DuringPause::endsProcess},

@@ -9,6 +9,8 @@ enum class DuringDownload {
     asUsual,        // its disposition is left alone
     stopsDownload,  // stops the download with every byte that arrived stored, then ends the
                     // process by the signal
+    limitsWindDown,  // the timer of that wind-down: when it runs out, the process ends by the
+                     // stopping signal whether or not everything was stored
 };
 
 // What a signal does while the pause waits for a key (WaitForKeyPress). The terminal is in key
