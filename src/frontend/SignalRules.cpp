@@ -48,7 +48,8 @@ const std::vector<SignalRule>& SignalRules() {
     // The real-time range is known only at run time (the C library keeps a few for itself).
     static const std::vector<SignalRule> rules = [] {
         std::vector<SignalRule> all(std::begin(namedSignals), std::end(namedSignals));
-        for (int s = SIGRTMIN; s <= SIGRTMAX; ++s) all.push_back({s, usual, DuringPause::endsProcess});
+        for (int s = SIGRTMIN; s <= SIGRTMAX; ++s)
+            all.push_back({s, usual, DuringPause::endsProcess});
         return all;
     }();
     return rules;

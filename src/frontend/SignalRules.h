@@ -6,9 +6,9 @@ namespace korrin {
 
 // What a signal does while a download runs (InterruptSignals).
 enum class DuringDownload {
-    asUsual,        // its disposition is left alone
-    stopsDownload,  // stops the download with every byte that arrived stored, then ends the
-                    // process by the signal
+    asUsual,         // its disposition is left alone
+    stopsDownload,   // stops the download with every byte that arrived stored, then ends the
+                     // process by the signal
     limitsWindDown,  // the timer of that wind-down: when it runs out, the process ends by the
                      // stopping signal whether or not everything was stored
 };
@@ -16,10 +16,10 @@ enum class DuringDownload {
 // What a signal does while the pause waits for a key (WaitForKeyPress). The terminal is in key
 // mode then, and no signal may leave it so.
 enum class DuringPause {
-    asUsual,        // its disposition is left alone: it neither ends nor stops the process
-    endsProcess,    // the terminal's settings are put back, then the signal ends the process
-    stopsProcess,   // the settings are put back, then the process stops as the signal would
-    resumesWait,    // after a stop: key mode again in the foreground, else the wait ends
+    asUsual,       // its disposition is left alone: it neither ends nor stops the process
+    endsProcess,   // the terminal's settings are put back, then the signal ends the process
+    stopsProcess,  // the settings are put back, then the process stops as the signal would
+    resumesWait,   // after a stop: key mode again in the foreground, else the wait ends
 };
 
 struct SignalRule {

@@ -12,8 +12,8 @@
 #include <sys/ioctl.h>
 #include <sys/mount.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <sys/syscall.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -359,7 +359,8 @@ TEST_P(HungNameLookup, SignalEndsTheProgramAtOnceByTheFirstSignal) {
     TempDir folder;
     WatchedRunOptions options;
     options.hungLookupsResolvConf = folder.File("resolv.conf");
-    WriteFile(options.hungLookupsResolvConf, "nameserver 127.0.0.1\noptions timeout:30 attempts:1\n");
+    WriteFile(options.hungLookupsResolvConf,
+              "nameserver 127.0.0.1\noptions timeout:30 attempts:1\n");
     WatchedRun run({"http://hung-lookup.test/file"}, options);
     ASSERT_TRUE(run.Started());
     if (run.NameServer() < 0) {
