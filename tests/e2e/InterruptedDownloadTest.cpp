@@ -342,6 +342,48 @@ INSTANTIATE_TEST_SUITE_P(Signals, InterruptedDownload,
                                            InterruptCase{"HangUpIgnored", SIGHUP, true}),
                          [](const auto& info) { return std::string(info.param.name); });
 
+// The server takes the request and sends nothing: a signal ends the download at once, long
+// before the transfer's own limit for silence (60 s) would. Of two signals sent together, the
+// first decides how the program ends.
+struct SilenceCase {
+    const char* name;
+    std::vector<int> signals;  // sent in this order, without waiting in between
+};
+
+void PrintTo(const SilenceCase& c, std::ostream* out) { *out << c.name; }
+
+class ServerSendsNothing : public ::testing::TestWithParam<SilenceCase> {};
+
+TEST_P(ServerSendsNothing, SignalEndsTheWaitForTheServerAtOnce) {
+    const SilenceCase& c = GetParam();
+    std::promise<void> requested;
+    std::future<void> arrived = requested.get_future();
+    ScriptedServer server([&requested](const std::string&, ScriptedConnection& connection) {
+        requested.set_value();
+        connection.WaitForPeerClose(60s);
+    });
+    TempDir folder;
+    WatchedRun run({server.Url("/never"), "-o", folder.File("out")});
+    ASSERT_TRUE(run.Started());
+    ASSERT_EQ(arrived.wait_for(bound), std::future_status::ready) << "the request arrived";
+    const auto sent = std::chrono::steady_clock::now();
+    for (const int s : c.signals) ASSERT_EQ(kill(run.Pid(), s), 0);
+    ASSERT_TRUE(run.WaitForEnd()) << run.Output();
+    const auto took = std::chrono::steady_clock::now() - sent;
+
+    ASSERT_TRUE(WIFSIGNALED(run.Status())) << "ended by the signal: " << run.Output();
+    EXPECT_EQ(WTERMSIG(run.Status()), c.signals.front());
+    // Far above the moment it takes; below the limit that the program sets itself for winding a
+    // download down, which would end it otherwise.
+    EXPECT_LT(took, 2s) << "the download went on waiting for the server";
+    EXPECT_EQ(run.Output().find("retrieving file"), std::string::npos) << "no verdict";
+}
+
+INSTANTIATE_TEST_SUITE_P(Signals, ServerSendsNothing,
+                         ::testing::Values(SilenceCase{"Interrupt", {SIGINT}},
+                                           SilenceCase{"HangUpThenInterrupt", {SIGHUP, SIGINT}}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
 // Every name lookup hangs (the name server never answers; the resolver gives up after 30 s): a
 // signal sent while the program waits for one ends it at once, by that signal. A second signal
 // sent right behind the first ends it at once too, and by the first.
