@@ -134,6 +134,20 @@ class WatchedRun {
         std::vector<char*> argv;
         for (auto& argument : arguments) argv.push_back(argument.data());
         argv.push_back(nullptr);
+        // Without the proxy variables: every request goes straight to the server on loopback, and
+        // every name lookup is the program's own.
+        std::vector<std::string> environment;
+        for (char** entry = environ; *entry != nullptr; ++entry) {
+            const std::string variable = *entry;
+            const std::string name = variable.substr(0, variable.find('='));
+            if (name.size() < 6 || (name.substr(name.size() - 6) != "_proxy" &&
+                                    name.substr(name.size() - 6) != "_PROXY")) {
+                environment.push_back(variable);
+            }
+        }
+        std::vector<char*> envp;
+        for (auto& entry : environment) envp.push_back(entry.data());
+        envp.push_back(nullptr);
         const bool hangLookups = !options.hungLookupsResolvConf.empty();
         const std::string uidMap = std::to_string(getuid()) + " " + std::to_string(getuid()) + " 1";
         const std::string gidMap = std::to_string(getgid()) + " " + std::to_string(getgid()) + " 1";
@@ -155,7 +169,7 @@ class WatchedRun {
                 _exit(125);
             }
             dup2(out[1], 1);
-            execve(argv[0], argv.data(), environ);
+            execve(argv[0], argv.data(), envp.data());
             _exit(127);
         }
         close(out[1]);
