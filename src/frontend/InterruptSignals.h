@@ -1,15 +1,23 @@
 #pragma once
 
-#include <csignal>
+#include <signal.h>
 
 namespace korrin {
 
-// For the length of a download: SIGINT, SIGTERM and SIGHUP stop the download instead of ending
-// the process on the spot, so that every byte that arrived is stored first; EndProcessIfCaught
-// then ends the process by that signal, as it would have ended without these handlers. A signal
-// that the process was started with ignored stays ignored. One object at a time.
+// For the length of a download: the signals whose rule is DuringDownload::stopsDownload (SIGINT,
+// SIGTERM, SIGHUP) stop the download instead of ending the process on the spot, so that every
+// byte that arrived is stored first; EndProcessIfCaught then ends the process by that signal, as
+// it would have ended without these handlers. Storing what arrived may take at most
+// windDownLimitSeconds: a write that waits for a reader which has stopped reading, or a name
+// lookup that cannot be abandoned, does not keep the process; when the time runs out it ends by
+// the signal all the same. A second one of the signals, while the first is still being acted on,
+// ends the process at once, by the first: whoever sends it will not wait for the wind-down. A
+// signal that the process was started with ignored stays ignored. One object at a time.
 class InterruptSignals {
   public:
+    // Far more than storing what is held in memory takes on a working disk or pipe.
+    static constexpr unsigned windDownLimitSeconds = 3;
+
     // Installs the handlers; without a wake-up pipe it installs none, and the signals act as
     // they would without this object.
     InterruptSignals();
@@ -31,8 +39,9 @@ class InterruptSignals {
 
     int wakeRead = -1;   // owned: the wake-up pipe's read end
     int wakeWrite = -1;  // owned: its write end, written by the handler
-    struct sigaction before[3]{};
-    bool installed[3] = {};
+    // By signal number: the disposition from before, for the signals whose handler is installed.
+    struct sigaction before[NSIG] {};
+    bool installed[NSIG] = {};
 };
 
 }  // namespace korrin

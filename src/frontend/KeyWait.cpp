@@ -10,8 +10,9 @@
 #include <cstddef>
 #include <cstdio>
 #include <cstring>
-#include <functional>
 #include <string>
+
+#include "frontend/SignalRules.h"
 
 namespace korrin {
 
@@ -49,35 +50,67 @@ bool CharacterComplete(std::string_view bytes) {
     return false;
 }
 
-// The signal that arrived during the wait, for the wait to act on. The handlers only record;
-// they run only while the wait sleeps in ppoll(), since every handled signal is blocked
-// elsewhere during the wait, so the wait acts on them at a point of its own choosing.
-volatile sig_atomic_t endingSignal = 0;  // SIGINT, SIGTERM, SIGHUP or SIGQUIT; 0 for none
+// The signal that arrived during the wait, for the wait to act on. The handlers only record and
+// wake the wait; in the waiting thread they run only while it sleeps in ppoll(), since every
+// handled signal is blocked elsewhere during the wait, so the wait acts on them at a point of its
+// own choosing. (Another thread of the process, such as a name lookup that the download left
+// behind, may take a signal at any time: the wake-up pipe makes the wait notice it.)
+volatile sig_atomic_t endingSignal = 0;  // a signal whose rule is DuringPause::endsProcess
 volatile sig_atomic_t stopAsked = 0;     // SIGTSTP (Ctrl-Z) arrived
 volatile sig_atomic_t continued = 0;     // SIGCONT arrived
+volatile sig_atomic_t waitWakeDescriptor = -1;
 
-// The signals the wait catches: those whose default action ends the process and which a user or
-// the system sends to a waiting console program (SIGINT, SIGTERM, SIGHUP, SIGQUIT), Ctrl-Z's
-// SIGTSTP (to give the terminal back before the stop) and SIGCONT (to take it again, or not, after
-// being continued).
-constexpr int caughtSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGTSTP, SIGCONT};
-constexpr std::size_t stopSignalIndex = 4;
-static_assert(caughtSignals[stopSignalIndex] == SIGTSTP);
-
-void RecordSignal(int signalNumber) {
-    if (signalNumber == SIGTSTP) {
-        stopAsked = 1;
-    } else if (signalNumber == SIGCONT) {
-        continued = 1;
-    } else {
-        endingSignal = signalNumber;
+void WakeTheWait() {
+    const int fd = waitWakeDescriptor;
+    if (fd >= 0) {
+        const char byte = 1;
+        (void)!::write(fd, &byte, 1);
     }
 }
 
-// The signal handling of one wait, from construction to destruction:
-// - caughtSignals get RecordSignal, except one that the process was started with ignored
-//   (nohup, background jobs of a shell without job control): that stays ignored;
-// - the caught signals are blocked except inside ppoll() with WaitMask();
+void RecordEndingSignal(int signalNumber) {
+    const int savedErrno = errno;
+    if (endingSignal == 0) endingSignal = signalNumber;
+    WakeTheWait();
+    errno = savedErrno;
+}
+
+void RecordStop(int /*signalNumber*/) {
+    const int savedErrno = errno;
+    stopAsked = 1;
+    WakeTheWait();
+    errno = savedErrno;
+}
+
+void RecordContinue(int /*signalNumber*/) {
+    const int savedErrno = errno;
+    continued = 1;
+    WakeTheWait();
+    errno = savedErrno;
+}
+
+using SignalHandler = void (*)(int);
+
+SignalHandler HandlerFor(DuringPause action) {
+    switch (action) {
+        case DuringPause::endsProcess:
+            return RecordEndingSignal;
+        case DuringPause::stopsProcess:
+            return RecordStop;
+        case DuringPause::resumesWait:
+            return RecordContinue;
+        case DuringPause::asUsual:
+            break;
+    }
+    return nullptr;
+}
+
+// The signal handling of one wait, from construction to destruction, by the rules of
+// SignalRules():
+// - each signal with a DuringPause action gets the handler that records it, except one that the
+//   process was started with ignored (nohup, background jobs of a shell without job control):
+//   that stays ignored;
+// - those signals are blocked except inside ppoll() with WaitMask();
 // - SIGTTOU and SIGTTIN are blocked throughout, so that a terminal call made while the process
 //   is not (or no longer) in the terminal's foreground process group never stops it: changing
 //   the settings then goes through, and reading fails with EIO.
@@ -89,22 +122,35 @@ class WaitSignals {
         endingSignal = 0;
         stopAsked = 0;
         continued = 0;
+        int ends[2];
+        if (::pipe2(ends, O_CLOEXEC | O_NONBLOCK) == 0) {
+            wakeRead = ends[0];
+            wakeWrite = ends[1];
+            waitWakeDescriptor = wakeWrite;
+        }
         sigset_t block;
         sigemptyset(&block);
         sigaddset(&block, SIGTTOU);
         sigaddset(&block, SIGTTIN);
-        for (const int s : caughtSignals) sigaddset(&block, s);
+        for (const SignalRule& rule : SignalRules()) {
+            if (rule.pause != DuringPause::asUsual) sigaddset(&block, rule.signalNumber);
+        }
         ::sigprocmask(SIG_BLOCK, &block, &maskBefore);
         waitMask = maskBefore;
         sigaddset(&waitMask, SIGTTOU);
         sigaddset(&waitMask, SIGTTIN);
-        for (std::size_t i = 0; i < std::size(caughtSignals); ++i) Install(i);
+        for (const SignalRule& rule : SignalRules()) {
+            if (rule.pause != DuringPause::asUsual) Install(rule.signalNumber, rule.pause);
+        }
     }
     ~WaitSignals() {
-        for (std::size_t i = 0; i < std::size(caughtSignals); ++i) {
-            if (installed[i]) ::sigaction(caughtSignals[i], &before[i], nullptr);
+        for (int s = 1; s < NSIG; ++s) {
+            if (installed[s]) ::sigaction(s, &before[s], nullptr);
         }
+        waitWakeDescriptor = -1;
         ::sigprocmask(SIG_SETMASK, &maskBefore, nullptr);
+        if (wakeRead >= 0) ::close(wakeRead);
+        if (wakeWrite >= 0) ::close(wakeWrite);
     }
     WaitSignals(const WaitSignals&) = delete;
     WaitSignals& operator=(const WaitSignals&) = delete;
@@ -113,11 +159,21 @@ class WaitSignals {
     // still blocked.
     const sigset_t* WaitMask() const { return &waitMask; }
 
+    // Readable once a handler has run, in whichever thread; -1 without a pipe.
+    int WakeFd() const { return wakeRead; }
+
+    // Empties the wake-up pipe, before the recorded signals are looked at.
+    void Drain() const {
+        char bytes[64];
+        while (wakeRead >= 0 && ::read(wakeRead, bytes, sizeof bytes) > 0) {
+        }
+    }
+
     // Stops the process as Ctrl-Z would have without the wait's handler; returns once it has been
     // continued.
     void StopAsCtrlZWould() {
-        if (!installed[stopSignalIndex]) return;
-        ::sigaction(SIGTSTP, &before[stopSignalIndex], nullptr);
+        if (!installed[SIGTSTP]) return;
+        ::sigaction(SIGTSTP, &before[SIGTSTP], nullptr);
         ::raise(SIGTSTP);
         sigset_t only;
         sigemptyset(&only);
@@ -125,7 +181,7 @@ class WaitSignals {
         // The pending SIGTSTP is delivered here and stops the process; after SIGCONT it goes on.
         ::sigprocmask(SIG_UNBLOCK, &only, nullptr);
         ::sigprocmask(SIG_BLOCK, &only, nullptr);
-        Install(stopSignalIndex);
+        Install(SIGTSTP, DuringPause::stopsProcess);
         // The SIGCONT that ended this stop is taken here, not later as one of its own.
         sigset_t continueSignal;
         sigemptyset(&continueSignal);
@@ -135,21 +191,24 @@ class WaitSignals {
     }
 
   private:
-    void Install(std::size_t i) {
+    void Install(int signalNumber, DuringPause action) {
         struct sigaction handler {};
-        handler.sa_handler = RecordSignal;
+        handler.sa_handler = HandlerFor(action);
         sigemptyset(&handler.sa_mask);
         struct sigaction current {};
-        if (::sigaction(caughtSignals[i], nullptr, &current) != 0) return;
-        if (!installed[i]) before[i] = current;
-        if (before[i].sa_handler == SIG_IGN) return;
-        installed[i] = ::sigaction(caughtSignals[i], &handler, nullptr) == 0;
+        if (::sigaction(signalNumber, nullptr, &current) != 0) return;
+        if (!installed[signalNumber]) before[signalNumber] = current;
+        if (before[signalNumber].sa_handler == SIG_IGN) return;
+        installed[signalNumber] = ::sigaction(signalNumber, &handler, nullptr) == 0;
     }
 
     sigset_t maskBefore{};
     sigset_t waitMask{};
-    struct sigaction before[std::size(caughtSignals)]{};
-    bool installed[std::size(caughtSignals)] = {};
+    int wakeRead = -1;   // owned: the wake-up pipe's read end
+    int wakeWrite = -1;  // owned: its write end, written by the handlers
+    // By signal number: the disposition from before, for the signals whose handler is installed.
+    struct sigaction before[NSIG] {};
+    bool installed[NSIG] = {};
 };
 
 // The controlling terminal, opened for one wait.
@@ -166,13 +225,6 @@ class Terminal {
     // Whether the process is in the terminal's foreground process group: only then is the
     // terminal's input the process's to read, and its settings the process's to change.
     bool InForeground() const { return ::tcgetpgrp(fd) == ::getpgrp(); }
-
-    // Whether stream writes to this terminal itself. /dev/tty is a device of its own, so the
-    // test is whether the stream's terminal is the process's controlling terminal.
-    static bool Receives(std::FILE* stream) {
-        const int fd = ::fileno(stream);
-        return fd >= 0 && ::isatty(fd) == 1 && ::tcgetsid(fd) == ::getsid(0);
-    }
 
     void Write(std::string_view text) const {
         while (!text.empty()) {
@@ -192,7 +244,8 @@ bool SameSettings(const termios& a, const termios& b) {
            a.c_lflag == b.c_lflag && std::memcmp(a.c_cc, b.c_cc, sizeof a.c_cc) == 0;
 }
 
-// Key mode on the terminal (no line editing, no echo; Ctrl-C and the like still send their
+// Key mode on the terminal (no line editing, no echo, no flow control, so that Ctrl-S and Ctrl-Q
+// are keys like the others rather than freezing the screen; Ctrl-C and the like still send their
 // signals), entered and left as often as the wait is stopped and continued; left when the object
 // goes. Reads return at once (VMIN 0), so that a read never blocks with the signals held back;
 // the wait sleeps in ppoll() instead.
@@ -212,6 +265,7 @@ class KeyMode {
         if (!haveKeySettings || !SameSettings(current, keySettings)) settingsBefore = current;
         termios wanted = settingsBefore;
         wanted.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO | IEXTEN);
+        wanted.c_iflag &= ~static_cast<tcflag_t>(IXON);
         wanted.c_cc[VMIN] = 0;
         wanted.c_cc[VTIME] = 0;
         if (::tcsetattr(terminal.Fd(), TCSANOW, &wanted) != 0) return false;
@@ -266,13 +320,11 @@ KeyRead ReadKeyPress(int tty) {
     return KeyRead::key;
 }
 
-// Waits for the key with the signals of the wait in place; returns the ending signal that
-// arrived, or 0. The terminal is in key mode only while the process is in the foreground: the
-// wait leaves it (putting the settings back) before a stop, when it finds itself continued in the
-// background, and on every way out.
-// Writes prompt to standard output once: with showOnTerminal true when the process is in the
-// foreground and the terminal in key mode.
-using ShowPrompt = std::function<void(bool showOnTerminal)>;
+// Writes text to standard output, at once.
+void WritePrompt(std::string_view text) {
+    std::fwrite(text.data(), 1, text.size(), stdout);
+    std::fflush(stdout);
+}
 
 // The last line of prompt, without the line feed before it.
 std::string_view LastLine(std::string_view prompt) {
@@ -285,9 +337,10 @@ std::string_view LastLine(std::string_view prompt) {
 // wait leaves it (putting the settings back) before a stop, when it finds itself continued in the
 // background, and on every way out. Continued in the foreground, it switches to key mode again
 // and writes the last line of the prompt to the terminal once more, since the shell's report of
-// the stop and of fg has pushed it out of sight.
-int WaitInKeyMode(const Terminal& terminal, WaitSignals& signals, std::string_view prompt,
-                  const ShowPrompt& showPrompt) {
+// the stop and of fg has pushed it out of sight. The whole prompt goes to standard output once:
+// as soon as key mode is first in place, so that a key pressed when it shows is never echoed, or
+// on the way out when it never was.
+int WaitInKeyMode(const Terminal& terminal, WaitSignals& signals, std::string_view prompt) {
     KeyMode keyMode(terminal);
     bool prompted = false;
     bool resumed = false;
@@ -299,11 +352,13 @@ int WaitInKeyMode(const Terminal& terminal, WaitSignals& signals, std::string_vi
             if (!keyMode.Enter()) break;
             if (resumed) terminal.Write(LastLine(prompt));
         }
-        if (!prompted) showPrompt(true);
+        if (!prompted) WritePrompt(prompt);
         prompted = true;
         resumed = false;
-        pollfd input{terminal.Fd(), POLLIN, 0};
-        const int ready = ::ppoll(&input, 1, nullptr, signals.WaitMask());
+        pollfd fds[2] = {{terminal.Fd(), POLLIN, 0}, {signals.WakeFd(), POLLIN, 0}};
+        const int ready = ::ppoll(fds, signals.WakeFd() >= 0 ? 2 : 1, nullptr, signals.WaitMask());
+        const pollfd& input = fds[0];
+        signals.Drain();
         if (endingSignal != 0) return endingSignal;
         if (stopAsked != 0) {
             stopAsked = 0;
@@ -330,8 +385,21 @@ int WaitInKeyMode(const Terminal& terminal, WaitSignals& signals, std::string_vi
         if (read == KeyRead::key) break;
         if (read == KeyRead::failed && terminal.InForeground()) break;
     }
-    if (!prompted) showPrompt(false);
+    if (!prompted) WritePrompt(prompt);
     return 0;
+}
+
+// Whether fd is the process's controlling terminal. /dev/tty is a device of its own, so the test
+// is whether fd's terminal is the one that controls the process's session.
+bool IsControllingTerminal(int fd) { return ::isatty(fd) == 1 && ::tcgetsid(fd) == ::getsid(0); }
+
+// Whether a person can answer the pause: standard input and standard output are both the
+// controlling terminal, and the process is in its foreground process group. Where either is
+// redirected (a script, a log), or the job runs in the background, nobody reads the prompt there
+// and nobody types the key, so the wait would only hold up whatever runs the program.
+bool PersonAtTheTerminal() {
+    return IsControllingTerminal(STDIN_FILENO) && IsControllingTerminal(STDOUT_FILENO) &&
+           ::tcgetpgrp(STDIN_FILENO) == ::getpgrp();
 }
 
 }  // namespace
@@ -355,25 +423,20 @@ bool KeyPressComplete(std::string_view bytes) {
 }
 
 void WaitForKeyPress(std::string_view prompt) {
+    // Standard output keeps its bytes in every case; only the waiting depends on who is there.
+    if (!PersonAtTheTerminal()) {
+        WritePrompt(prompt);
+        return;
+    }
     const Terminal terminal;
-    // Standard output keeps its bytes in every case. While the wait waits, the person at the
-    // terminal is told what is awaited even when standard output goes elsewhere.
-    const ShowPrompt showPrompt = [prompt, &terminal](bool showOnTerminal) {
-        std::fwrite(prompt.data(), 1, prompt.size(), stdout);
-        std::fflush(stdout);
-        if (showOnTerminal && !terminal.Receives(stdout)) terminal.Write(prompt);
-    };
-    // No console input: no controlling terminal, or a job that is not in the terminal's
-    // foreground (a read would stop it). Checked at the moment of the wait, as the shell may have
-    // moved the job since it started.
     if (terminal.Fd() < 0 || !terminal.InForeground()) {
-        showPrompt(false);
+        WritePrompt(prompt);
         return;
     }
     int endedBy = 0;
     {
         WaitSignals signals;
-        endedBy = WaitInKeyMode(terminal, signals, prompt, showPrompt);
+        endedBy = WaitInKeyMode(terminal, signals, prompt);
     }
     // The terminal is restored and the dispositions are back: the signal now does what it would
     // have done without the wait.

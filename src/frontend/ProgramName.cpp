@@ -25,4 +25,22 @@ std::string ProgramNameFromArgument(const char* argument0) {
     return text.substr(cut);
 }
 
+std::string BlankNameControls(std::string name) {
+    std::string shown;
+    shown.reserve(name.size());
+    for (std::size_t i = 0; i < name.size(); ++i) {
+        const auto byte = static_cast<unsigned char>(name[i]);
+        const bool c1 = byte == 0xC2 && i + 1 < name.size() &&
+                        static_cast<unsigned char>(name[i + 1]) >= 0x80 &&
+                        static_cast<unsigned char>(name[i + 1]) <= 0x9F;
+        if (c1) {
+            shown.push_back(' ');
+            ++i;
+        } else {
+            shown.push_back(byte < 0x20 || byte == 0x7F ? ' ' : name[i]);
+        }
+    }
+    return shown;
+}
+
 }  // namespace korrin

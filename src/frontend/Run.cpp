@@ -45,10 +45,10 @@ int ReportOutcome(std::int32_t result, std::string& errorText) {
 
 // The run itself; verbose is set as soon as it is known.
 int Run(int argumentCount, char* const* arguments, bool& verbose) {
-    // Argument 0 is whatever the caller chose: its control bytes must reach neither the agent's
-    // header line nor the console.
+    // Argument 0 is whatever the caller chose: its control characters must reach neither the
+    // agent's header line nor the console.
     const std::string name =
-        BlankControlBytes(ProgramNameFromArgument(argumentCount > 0 ? arguments[0] : nullptr));
+        BlankNameControls(ProgramNameFromArgument(argumentCount > 0 ? arguments[0] : nullptr));
     const std::string banner = FormatText(messages::bannerFormat, name.c_str(), versionText);
     if (argumentCount < 2) ShowUsage(name, versionText);
 

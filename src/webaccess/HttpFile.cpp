@@ -143,6 +143,12 @@ CHttpFile::CHttpFile(CHttpConnection& theConnection, const std::string& verb,
     set(curl_easy_setopt(h, CURLOPT_SSL_VERIFYHOST, 2L));
     set(curl_easy_setopt(h, CURLOPT_ERRORBUFFER, errorDetail));
     set(curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L));
+#if LIBCURL_VERSION_NUM >= 0x075700
+    // A name lookup still running when the transfer is torn down is left to its thread, not
+    // waited for: a download stopped by a signal ends at once, not when the resolver gives up.
+    // A libcurl older than its headers refuses the option, and then merely waits.
+    (void)curl_easy_setopt(h, CURLOPT_QUICK_EXIT, 1L);
+#endif
     set(curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS,
                          static_cast<long>(settings.connectTimeout.count()) * 1000L));
     set(curl_easy_setopt(h, CURLOPT_BUFFERSIZE, settings.receiveBufferSize));

@@ -161,5 +161,29 @@ TEST(Console, NoUrlShowsTheUsageScreenUnderTheShortName) {
     EXPECT_EQ(run.standardError, "");
 }
 
+// Run through a link whose name holds the UTF-8 form of a terminal's command introducer (C1
+// 0x9B) and a lone 0x9B byte: the usage screen and the agent text show a blank for the first and
+// keep the second, which in a double-byte code page belongs to a character.
+TEST(Console, C1ControlsInTheProgramNameAreBlanked) {
+    TempDir folder;
+    const std::string link = folder.File(
+        "k\xC2\x9B"
+        "2J\x9B");
+    ASSERT_EQ(symlink(KORRIN_BINARY, link.c_str()), 0);
+    const std::string shown = "k 2J\x9B";
+
+    const ProcessResult usage = RunProcess({link});
+    EXPECT_EQ(usage.exitStatus, 1);
+    EXPECT_EQ(usage.standardOutput.rfind(shown + " 1.4\n\nUsage: " + shown + " <url>", 0), 0u)
+        << usage.standardOutput;
+
+    ScriptedServer server(ScriptedServer::Reply(HttpReply(200, "body")));
+    const ProcessResult download = RunProcess({link, server.Url("/f")});
+    EXPECT_EQ(download.exitStatus, 0);
+    ASSERT_EQ(server.Requests().size(), 1u);
+    EXPECT_NE(server.Requests()[0].find("\r\nUser-Agent: " + shown + " 1.4\r\n"), std::string::npos)
+        << server.Requests()[0];
+}
+
 }  // namespace
 }  // namespace korrin::test

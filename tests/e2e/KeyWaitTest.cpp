@@ -8,9 +8,11 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <ostream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "support/Process.h"
@@ -59,14 +61,21 @@ enum class Pause { usageScreen, notFoundVerdict };
 
 struct KeyCase {
     const char* name;
-    std::string key;  // the bytes the terminal sends for the key
+    // The bytes the terminal sends for the key; more than one piece when they arrive apart, as
+    // over a slow link.
+    std::vector<std::string> pieces;
     Pause pause;
 };
 
 void PrintTo(const KeyCase& c, std::ostream* out) { *out << c.name; }
 
+// The time between two pieces of one key: tens of milliseconds, well inside the time that the
+// wait gives the rest of a key's sequence.
+constexpr auto pieceGap = std::chrono::milliseconds(20);
+
 class KeyWaitKeys : public ::testing::TestWithParam<KeyCase> {};
 
+// Standard input and standard output on the terminal: a person is there, and the wait waits.
 TEST_P(KeyWaitKeys, OneKeyPressEndsTheWaitUnechoedAndLeavesNothingForTheShell) {
     const KeyCase& c = GetParam();
     ScriptedServer server(ScriptedServer::Reply(HttpReply(404, "gone")));
@@ -80,7 +89,11 @@ TEST_P(KeyWaitKeys, OneKeyPressEndsTheWaitUnechoedAndLeavesNothingForTheShell) {
     TerminalRun run(terminal, arguments);
     ASSERT_TRUE(run.Started());
     ASSERT_TRUE(run.WaitForOutput(prompt));
-    run.Send(c.key);
+    for (std::size_t i = 0; i < c.pieces.size(); ++i) {
+        // Spacing the pieces out is what this case is about; nothing is waited for here.
+        if (i > 0) std::this_thread::sleep_for(pieceGap);
+        run.Send(c.pieces[i]);
+    }
     ASSERT_TRUE(run.WaitForExit()) << "the key press ended the wait";
 
     ASSERT_TRUE(WIFEXITED(run.Status()));
@@ -90,20 +103,21 @@ TEST_P(KeyWaitKeys, OneKeyPressEndsTheWaitUnechoedAndLeavesNothingForTheShell) {
     ASSERT_EQ(tcgetattr(terminal.slave, &after), 0);
     ExpectSameSettings(before, after);
     EXPECT_EQ(LeftoverInput(terminal.slave), "") << "every byte of the key was consumed";
-    EXPECT_EQ(run.UnreadStandardInput(), static_cast<int>(TerminalRun::UnreadInput().size()))
-        << "the key is read from the terminal, not from standard input";
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Keys, KeyWaitKeys,
-    ::testing::Values(KeyCase{"Letter", "x", Pause::usageScreen},
-                      KeyCase{"Enter", "\r", Pause::notFoundVerdict},
-                      KeyCase{"ArrowUp", "\x1b[A", Pause::notFoundVerdict},
-                      KeyCase{"ArrowUpApplicationMode", "\x1bOA", Pause::usageScreen},
-                      KeyCase{"F5", "\x1b[15~", Pause::usageScreen},
-                      KeyCase{"ShiftF5", "\x1b[15;2~", Pause::notFoundVerdict},
-                      KeyCase{"Escape", "\x1b", Pause::usageScreen},
-                      KeyCase{"Utf8Letter", "\xc3\xa9", Pause::notFoundVerdict}),
+    ::testing::Values(KeyCase{"Letter", {"x"}, Pause::usageScreen},
+                      KeyCase{"Enter", {"\r"}, Pause::notFoundVerdict},
+                      KeyCase{"ArrowUp", {"\x1b[A"}, Pause::notFoundVerdict},
+                      KeyCase{"ArrowUpInPieces", {"\x1b", "[", "A"}, Pause::usageScreen},
+                      KeyCase{"ArrowUpApplicationMode", {"\x1bOA"}, Pause::usageScreen},
+                      KeyCase{"F5", {"\x1b[15~"}, Pause::usageScreen},
+                      KeyCase{"ShiftF5", {"\x1b[15;2~"}, Pause::notFoundVerdict},
+                      KeyCase{"Escape", {"\x1b"}, Pause::usageScreen},
+                      KeyCase{"Utf8Letter", {"\xc3\xa9"}, Pause::notFoundVerdict},
+                      KeyCase{"CtrlS", {"\x13"}, Pause::notFoundVerdict},
+                      KeyCase{"CtrlQ", {"\x11"}, Pause::usageScreen}),
     [](const auto& info) { return std::string(info.param.name); });
 
 struct SignalCase {
@@ -138,12 +152,13 @@ TEST_P(KeyWaitSignals, SignalDuringTheWaitEndsTheProgramWithTheTerminalRestored)
     ExpectSameSettings(before, after);
 }
 
-INSTANTIATE_TEST_SUITE_P(Signals, KeyWaitSignals,
-                         ::testing::Values(SignalCase{"CtrlC", SIGINT, "\x03"},
-                                           SignalCase{"Interrupt", SIGINT, ""},
-                                           SignalCase{"Terminate", SIGTERM, ""},
-                                           SignalCase{"HangUp", SIGHUP, ""}),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    Signals, KeyWaitSignals,
+    ::testing::Values(SignalCase{"CtrlC", SIGINT, "\x03"}, SignalCase{"Interrupt", SIGINT, ""},
+                      SignalCase{"Terminate", SIGTERM, ""}, SignalCase{"HangUp", SIGHUP, ""},
+                      SignalCase{"UserSignal1", SIGUSR1, ""}, SignalCase{"Alarm", SIGALRM, ""},
+                      SignalCase{"RealTime", SIGRTMIN + 2, ""}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 // A job started in the background of its terminal has no console input: the wait returns at
 // once, unstopped, and touches neither the terminal's settings nor what is typed at it.
@@ -172,25 +187,28 @@ TEST(KeyWaitJobControl, BackgroundJobDoesNotWaitAndIsNotStopped) {
     EXPECT_EQ(LeftoverInput(terminal.slave), typedForTheShell) << "the typed keys are the shell's";
 }
 
-// Standard output in a file keeps exactly its usual bytes, and the person at the terminal sees
-// what is awaited: the same prompt (for the usage screen, the screen that ends with it).
-struct RedirectedCase {
+// Where standard input or standard output is not the terminal (a script, a log), nobody is there
+// to answer: the pause returns at once, reading nothing, and standard output gets exactly the
+// bytes it gets when the pause waits (for the usage screen, the screen that ends with the prompt).
+struct UnattendedCase {
     const char* name;
-    bool usageScreen;
+    Pause pause;
+    bool inputFromNull;  // standard input from /dev/null, else the terminal
+    bool outputToFile;   // standard output to a file, else the terminal
 };
 
-void PrintTo(const RedirectedCase& c, std::ostream* out) { *out << c.name; }
+void PrintTo(const UnattendedCase& c, std::ostream* out) { *out << c.name; }
 
-class KeyWaitRedirected : public ::testing::TestWithParam<RedirectedCase> {};
+class KeyWaitUnattended : public ::testing::TestWithParam<UnattendedCase> {};
 
-TEST_P(KeyWaitRedirected, PromptIsShownOnTheTerminalAndTheFileKeepsItsBytes) {
-    const RedirectedCase& c = GetParam();
+TEST_P(KeyWaitUnattended, PauseReturnsAtOnceAndStandardOutputKeepsItsBytes) {
+    const UnattendedCase& c = GetParam();
     ScriptedServer server(ScriptedServer::Reply(HttpReply(404, "gone")));
     TempDir folder;
     std::vector<std::string> arguments;
-    std::string expectedFile;
-    if (c.usageScreen) {
-        expectedFile =
+    std::string expected;
+    if (c.pause == Pause::usageScreen) {
+        expected =
             "korrin 1.4\n\nUsage: korrin <url> [options]\n     Options:\n"
             "     -u <username>  (username)\n     -p <password>  (password)\n"
             "     -o <file>      (send output to file)\n     -h             (show http headers)\n"
@@ -198,35 +216,44 @@ TEST_P(KeyWaitRedirected, PromptIsShownOnTheTerminalAndTheFileKeepsItsBytes) {
             prompt;
     } else {
         arguments = {server.Url("/x"), "-o", folder.File("out")};
-        expectedFile = "korrin 1.4\n\nDownloading...\n" + notFoundVerdict + "\n" + prompt;
+        expected = "korrin 1.4\n\nDownloading...\n" + notFoundVerdict + "\n" + prompt;
     }
-    // What the terminal shows: the prompt, or the whole screen that ends with it.
-    const std::string expectedScreen = OnScreen(c.usageScreen ? expectedFile : "\n" + prompt);
 
     PseudoTerminal terminal;
     termios before{};
     ASSERT_EQ(tcgetattr(terminal.slave, &before), 0);
+    // Typed before the program starts: still there for the shell when it has gone.
+    const std::string typedAhead = "ls";
+    ASSERT_EQ(write(terminal.master, typedAhead.data(), typedAhead.size()),
+              static_cast<ssize_t>(typedAhead.size()));
     TerminalRunOptions options;
-    options.standardOutputPath = folder.File("log");
+    if (c.inputFromNull) options.standardInputPath = "/dev/null";
+    if (c.outputToFile) options.standardOutputPath = folder.File("log");
     TerminalRun run(terminal, arguments, options);
     ASSERT_TRUE(run.Started());
-    ASSERT_TRUE(run.WaitForOutput(prompt)) << "the prompt reached the terminal";
-    run.Send("x");
-    ASSERT_TRUE(run.WaitForExit());
+    ASSERT_TRUE(run.WaitForExit()) << "the pause ended without a key: " << run.Output();
 
     ASSERT_TRUE(WIFEXITED(run.Status()));
     EXPECT_EQ(WEXITSTATUS(run.Status()), 1);
-    EXPECT_EQ(ReadFile(folder.File("log")), expectedFile);
-    EXPECT_EQ(run.OutputAfter(""), expectedScreen) << "the prompt alone, and no echo";
+    if (c.outputToFile) {
+        EXPECT_EQ(ReadFile(folder.File("log")), expected);
+        EXPECT_EQ(run.OutputAfter(typedAhead), "") << "nothing on the terminal";
+    } else {
+        EXPECT_EQ(run.OutputAfter(typedAhead), OnScreen(expected));
+    }
     termios after{};
     ASSERT_EQ(tcgetattr(terminal.slave, &after), 0);
     ExpectSameSettings(before, after);
+    EXPECT_EQ(LeftoverInput(terminal.slave), typedAhead) << "nothing was read from the terminal";
 }
 
-INSTANTIATE_TEST_SUITE_P(StandardOutputInAFile, KeyWaitRedirected,
-                         ::testing::Values(RedirectedCase{"Verdict", false},
-                                           RedirectedCase{"UsageScreen", true}),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    Redirected, KeyWaitUnattended,
+    ::testing::Values(UnattendedCase{"VerdictInputFromNull", Pause::notFoundVerdict, true, false},
+                      UnattendedCase{"VerdictOutputToFile", Pause::notFoundVerdict, false, true},
+                      UnattendedCase{"UsageScreenInputFromNull", Pause::usageScreen, true, false},
+                      UnattendedCase{"UsageScreenOutputToFile", Pause::usageScreen, false, true}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 // Started with SIGHUP and SIGINT ignored (nohup, a background job of a script): both, sent during
 // the wait, leave it waiting, and the key ends it with the terminal restored.
@@ -241,13 +268,17 @@ TEST(KeyWaitSignals, SignalsIgnoredAtTheStartStayIgnored) {
     ASSERT_TRUE(run.WaitForOutput(prompt));
     ASSERT_EQ(kill(run.Pid(), SIGHUP), 0);
     ASSERT_EQ(kill(run.Pid(), SIGINT), 0);
-    // A signal that a handler had caught would be taken before the key is read.
+    // SIGCONT, taken after the two (pending signals are taken lowest number first), makes a
+    // waiting program show its prompt again: proof that it is still there and still waiting.
+    ASSERT_EQ(kill(run.Pid(), SIGCONT), 0);
+    ASSERT_TRUE(run.WaitForOutput(prompt + prompt)) << "still waiting: " << run.Output();
     run.Send("x");
     ASSERT_TRUE(run.WaitForExit());
 
     ASSERT_TRUE(WIFEXITED(run.Status())) << "the signals did not end the wait";
     EXPECT_EQ(WEXITSTATUS(run.Status()), 1);
-    EXPECT_EQ(run.OutputAfter(prompt), "") << "nothing is echoed";
+    const std::string shown = run.OutputAfter(prompt + prompt);
+    EXPECT_EQ(shown, "") << "nothing is echoed";
     termios after{};
     ASSERT_EQ(tcgetattr(terminal.slave, &after), 0);
     ExpectSameSettings(before, after);

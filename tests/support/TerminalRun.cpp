@@ -89,11 +89,6 @@ bool PseudoTerminal::SetColumns(int columns) {
     return ioctl(master, TIOCSWINSZ, &size) == 0;
 }
 
-const std::string& TerminalRun::UnreadInput() {
-    static const std::string text = "standard input, never read\n";
-    return text;
-}
-
 TerminalRun::TerminalRun(PseudoTerminal& theTerminal, const std::vector<std::string>& arguments,
                          const TerminalRunOptions& options)
     : terminal(theTerminal) {
@@ -103,12 +98,11 @@ TerminalRun::TerminalRun(PseudoTerminal& theTerminal, const std::vector<std::str
     argv.reserve(all.size() + 1);
     for (auto& argument : all) argv.push_back(argument.data());
     argv.push_back(nullptr);
-    if (pipe2(input, O_CLOEXEC) != 0 || pipe2(shellCommands, O_CLOEXEC) != 0 ||
-        pipe2(shellAnswers, O_CLOEXEC) != 0 || pipe2(states, O_CLOEXEC) != 0) {
+    if (pipe2(shellCommands, O_CLOEXEC) != 0 || pipe2(shellAnswers, O_CLOEXEC) != 0 ||
+        pipe2(states, O_CLOEXEC) != 0) {
         ADD_FAILURE() << "pipe: " << std::strerror(errno);
         return;
     }
-    (void)!write(input[1], UnreadInput().data(), UnreadInput().size());
 
     shellPid = fork();
     if (shellPid == 0) {
@@ -128,12 +122,17 @@ TerminalRun::TerminalRun(PseudoTerminal& theTerminal, const std::vector<std::str
             if (!options.background && tcsetpgrp(terminal.slave, getpid()) != 0) _exit(126);
             signal(SIGTTOU, SIG_DFL);
             for (const int s : options.ignoredSignals) signal(s, SIG_IGN);
+            int in = terminal.slave;
+            if (!options.standardInputPath.empty()) {
+                in = open(options.standardInputPath.c_str(), O_RDONLY);
+                if (in < 0) _exit(126);
+            }
             int out = terminal.slave;
             if (!options.standardOutputPath.empty()) {
                 out = open(options.standardOutputPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
                 if (out < 0) _exit(126);
             }
-            dup2(input[0], 0);
+            dup2(in, 0);
             dup2(out, 1);
             dup2(terminal.slave, 2);
             execve(argv[0], argv.data(), environ);
@@ -141,8 +140,7 @@ TerminalRun::TerminalRun(PseudoTerminal& theTerminal, const std::vector<std::str
         }
         if (program < 0) _exit(126);
         // The test's ends of the pipes: the command pipe must close when the test closes it.
-        for (const int fd :
-             {input[0], input[1], shellCommands[1], shellAnswers[0], states[0], terminal.master}) {
+        for (const int fd : {shellCommands[1], shellAnswers[0], states[0], terminal.master}) {
             close(fd);
         }
         setpgid(program, program);
@@ -164,7 +162,7 @@ TerminalRun::~TerminalRun() {
     if (shellCommands[1] >= 0) close(shellCommands[1]);
     shellCommands[1] = -1;
     if (shellPid > 0) waitpid(shellPid, nullptr, 0);
-    for (int* pair : {input, shellCommands, shellAnswers, states}) {
+    for (int* pair : {shellCommands, shellAnswers, states}) {
         for (int i = 0; i < 2; ++i) {
             if (pair[i] >= 0) close(pair[i]);
         }
@@ -208,12 +206,6 @@ std::string TerminalRun::OutputAfter(const std::string& text) {
     if (start == std::string::npos) return output;
     const std::size_t from = start + text.size();
     return output.substr(from, output.find(marker, from) - from);
-}
-
-int TerminalRun::UnreadStandardInput() const {
-    int count = -1;
-    ioctl(input[0], FIONREAD, &count);
-    return count;
 }
 
 void TerminalRun::Send(const std::string& bytes) {

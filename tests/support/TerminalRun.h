@@ -26,13 +26,14 @@ class PseudoTerminal {
 
 struct TerminalRunOptions {
     std::vector<int> ignoredSignals;  // the program starts with these ignored, as under nohup
+    std::string standardInputPath;    // a file for standard input (/dev/null); empty: the terminal
     std::string standardOutputPath;   // a file for standard output; empty: the terminal
     bool background = false;          // started as a background job of the terminal
 };
 
 // korrin running in a session of its own whose controlling terminal is the pseudo-terminal, with
-// standard output and standard error on it (unless standard output goes to a file), and standard
-// input a pipe that holds UnreadInput(). A stand-in for the shell leads the session and has korrin
+// standard input, standard output and standard error on it (unless standard input or output is a
+// file). A stand-in for the shell leads the session and has korrin
 // as its child in a process group of its own, the terminal's foreground group unless korrin is
 // started as a background job; it moves the terminal between the two groups on request, as job
 // control does.
@@ -43,8 +44,6 @@ class TerminalRun {
     ~TerminalRun();
     TerminalRun(const TerminalRun&) = delete;
     TerminalRun& operator=(const TerminalRun&) = delete;
-
-    static const std::string& UnreadInput();
 
     // Reads what the program writes until text has appeared; false when the bound passes first.
     bool WaitForOutput(const std::string& text);
@@ -60,8 +59,6 @@ class TerminalRun {
     // Everything read from the terminal so far.
     const std::string& Output() const { return output; }
 
-    // Bytes left unread in the standard input pipe.
-    int UnreadStandardInput() const;
     // Types bytes at the terminal.
     void Send(const std::string& bytes);
     // Gives the terminal to the program's process group (true), or to the stand-in shell's
@@ -78,7 +75,6 @@ class TerminalRun {
     bool ReadUntil(std::chrono::steady_clock::time_point deadline);
 
     PseudoTerminal& terminal;
-    int input[2] = {-1, -1};
     int shellCommands[2] = {-1, -1};  // to the stand-in shell: 'f' or 'b'
     int shellAnswers[2] = {-1, -1};   // from it: one byte per command done
     int states[2] = {-1, -1};  // from the shell: the program's pid, then its changes of state

@@ -31,8 +31,10 @@ INSTANTIATE_TEST_SUITE_P(
     Keys, KeyPressBytes,
     ::testing::Values(
         KeyBytesCase{"Letter", "q"}, KeyBytesCase{"Enter", "\n"}, KeyBytesCase{"CtrlD", "\x04"},
-        KeyBytesCase{"Latin1Copyright", "\xA9"}, KeyBytesCase{"Utf8TwoBytes", "\xC3\xA9"},
-        KeyBytesCase{"Utf8ThreeBytes", "\xE2\x82\xAC"},
+        KeyBytesCase{"Latin1Copyright", "\xA9"},
+        // Bytes that cannot begin UTF-8: a key of their own in a single-byte code page.
+        KeyBytesCase{"ByteC0", "\xC0"}, KeyBytesCase{"ByteC1", "\xC1"},
+        KeyBytesCase{"Utf8TwoBytes", "\xC3\xA9"}, KeyBytesCase{"Utf8ThreeBytes", "\xE2\x82\xAC"},
         KeyBytesCase{"Utf8FourBytes", "\xF0\x9F\x98\x80"}, KeyBytesCase{"ArrowUp", "\x1b[A"},
         KeyBytesCase{"ArrowUpSs3", "\x1bOA"}, KeyBytesCase{"Home", "\x1b[1~"},
         KeyBytesCase{"F12", "\x1b[24~"}, KeyBytesCase{"CtrlShiftRight", "\x1b[1;6C"},

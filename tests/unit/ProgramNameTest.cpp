@@ -33,6 +33,28 @@ TEST(ProgramName, KeepsWhatFollowsTheLastFolderSeparator) {
     EXPECT_EQ(ProgramNameFromArgument(nullptr), "");
 }
 
+TEST(ProgramName, ControlCharactersBecomeBlanks) {
+    struct Case {
+        std::string name;
+        std::string shown;
+    };
+    const Case cases[] = {
+        {"k\r\nX: 1\x1b[2J\x7f", "k  X: 1 [2J "},
+        // C1 controls in UTF-8, the terminal's command introducer among them: one blank each.
+        {"k\xC2\x9B"
+         "2J",
+         "k 2J"},
+        {"\xC2\x80\xC2\x9F", "  "},
+        // Not C1 controls: the no-break space, a letter, and bytes without their 0xC2 (a
+        // double-byte character's second byte, or a lead byte cut off at the end).
+        {"k\xC2\xA0\xC3\xA9", "k\xC2\xA0\xC3\xA9"},
+        {"\x81\x9B\x9B", "\x81\x9B\x9B"},
+        {"k\xC2", "k\xC2"},
+        {std::string("a\0b", 3), "a b"},
+    };
+    for (const Case& c : cases) EXPECT_EQ(BlankNameControls(c.name), c.shown) << c.name;
+}
+
 // In a double-byte encoding a 0x5C byte can be the second byte of a character: that byte is no
 // backslash, and the name must not be cut there.
 TEST(ProgramName, BackslashInsideADoubleByteCharacterIsNoSeparator) {
