@@ -380,7 +380,10 @@ void CHttpFile::RaiseTransferFailure() {
         curl_off_t connectTime = 0;
         curl_easy_getinfo(easy.get(), CURLINFO_CONNECT_TIME_T, &connectTime);
         facts.connected = connectTime > 0 || !headerBlock.RawText().empty();
-        facts.headerPending = facts.connected && !headerEnded && !bodyStarted;
+        facts.headComplete = headerBlock.Complete();
+        const char* effectiveUrl = nullptr;
+        curl_easy_getinfo(easy.get(), CURLINFO_EFFECTIVE_URL, &effectiveUrl);
+        if (effectiveUrl != nullptr) facts.effectiveUrl = effectiveUrl;
         facts.errorDetail = errorDetail;
         error = InternetErrorFromCurl(facts);
         curlWords = CurlWords(errorDetail, result);
