@@ -128,5 +128,23 @@ INSTANTIATE_TEST_SUITE_P(
                   "", "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok", true, notReceived, ""}),
     [](const testing::TestParamInfo<CauseCase>& info) { return info.param.name; });
 
+// A head whose lines end in LF alone is a whole head all the same: a connection that closes after
+// it, before the body, cuts the body short, and the 200 has replaced the file.
+TEST(FailureCauseOfACut, BareLineFeedHeadThenNothingCutsTheBody) {
+    ScriptedServer server(
+        ScriptedServer::Reply("HTTP/1.1 200 OK\nContent-Length: 10\nServer: lf\n\n"));
+    TempDir folder;
+    const std::string path = folder.File("out.bin");
+    WriteFile(path, oldContent);
+    const ProcessResult run = RunKorrinBinary({server.Url("/file"), "-o", path});
+    EXPECT_EQ(run.exitStatus, 1);
+    EXPECT_EQ(run.standardOutput,
+              consoleStart +
+                  "\nError retrieving file: The connection closed before the whole file had "
+                  "arrived.\n" +
+                  pause);
+    EXPECT_EQ(ReadFile(path), "");
+}
+
 }  // namespace
 }  // namespace korrin::test
