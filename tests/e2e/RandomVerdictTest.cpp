@@ -294,7 +294,8 @@ class Generator {
     bool includeRulesInFlux = false;
     // Known faults that only the layer's transfer code can mend; until it has, cases that meet
     // them are not made unless this is set: a redirect or a challenge whose head is cut before its
-    // empty line is acted on as if it were whole.
+    // empty line is acted on as if it were whole; and a head cut over TLS without close_notify is
+    // reported as a cut of the file rather than of the head.
     bool includeFaultsAwaitingTheLayer = false;
 
     Case Make() {
@@ -324,6 +325,11 @@ class Generator {
             }
             if (i == challengeHop && hop.tls == (c.hops.empty() ? hop.tls : c.hops[0].tls)) {
                 hop.challenge = Challenge();
+            }
+            if (!includeFaultsAwaitingTheLayer && hop.tls) {
+                for (Answer* a : {&hop.reply, hop.challenge ? &*hop.challenge : nullptr}) {
+                    if (a != nullptr && !a->tlsCloseNotify) a->cutInBody = true;
+                }
             }
             c.hops.push_back(std::move(hop));
         }
@@ -600,7 +606,14 @@ std::string Dechunk(const std::string& bytes, std::string& data, bool& open) {
     std::size_t at = 0;
     while (true) {
         const auto lineEnd = bytes.find('\n', at);
-        if (lineEnd == std::string::npos) return bodyCut;
+        if (lineEnd == std::string::npos) {
+            // A size line cut short; if what arrived of it can never be a size, a reader may say
+            // so before the line ends.
+            const std::string part = bytes.substr(at);
+            const std::string size = part.substr(0, part.find(';'));
+            open = size.find_first_not_of("0123456789abcdefABCDEF\r") != std::string::npos;
+            return bodyCut;
+        }
         std::string line = bytes.substr(at, lineEnd - at);
         if (!line.empty() && line.back() == '\r') line.pop_back();
         const std::string digits = line.substr(0, line.find(';'));
