@@ -294,8 +294,10 @@ class Generator {
     bool includeRulesInFlux = false;
     // Known faults that only the layer's transfer code can mend; until it has, cases that meet
     // them are not made unless this is set: a redirect or a challenge whose head is cut before its
-    // empty line is acted on as if it were whole; and a head cut over TLS without close_notify is
-    // reported as a cut of the file rather than of the head.
+    // empty line is acted on as if it were whole; a head cut over TLS without close_notify is
+    // reported as a cut of the file rather than of the head; and a challenge after a redirect that
+    // left the URL's scheme is taken as one libcurl will answer, though it has dropped the
+    // credentials.
     bool includeFaultsAwaitingTheLayer = false;
 
     Case Make() {
@@ -323,7 +325,12 @@ class Generator {
                 // A 401 that offers no scheme at all cannot be answered either.
                 hop.reply.status = 403;
             }
-            if (i == challengeHop && hop.tls == (c.hops.empty() ? hop.tls : c.hops[0].tls)) {
+            // Once a redirect has left the URL's scheme, libcurl drops the credentials, and the
+            // layer still expects a later challenge to be answered.
+            const bool detour = std::any_of(c.hops.begin(), c.hops.end(),
+                                            [&c](const Hop& h) { return h.tls != c.hops[0].tls; });
+            if (i == challengeHop && hop.tls == (c.hops.empty() ? hop.tls : c.hops[0].tls) &&
+                (includeFaultsAwaitingTheLayer || !detour)) {
                 hop.challenge = Challenge();
             }
             if (!includeFaultsAwaitingTheLayer && hop.tls) {
