@@ -22,6 +22,29 @@ constexpr long x509IpAddressMismatch = 64;
 // libcurl's error-buffer text when the response's header block as a whole outgrows its limit.
 constexpr std::string_view headersTooLargeDetail = "Too large response headers";
 
+// libcurl's error-buffer texts for a chunked body that breaks the coding's syntax end in this.
+constexpr std::string_view chunkedCodingDetail = "in chunked-encoding";
+
+bool StartsWith(std::string_view text, std::string_view start) {
+    return text.substr(0, start.size()) == start;
+}
+
+// Whether url's scheme is one that the layer lets libcurl follow a redirect to.
+bool SchemeIsHttp(std::string_view url) {
+    const auto colon = url.find("://");
+    if (colon == std::string_view::npos) return false;
+    std::string scheme(url.substr(0, colon));
+    for (char& c : scheme) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+    return scheme == "http" || scheme == "https";
+}
+
+// An answer that libcurl follows up rather than hands over: a redirect, or a request for
+// credentials. Its body is never the file.
+bool AnswerIsFollowedUp(long responseCode) {
+    return (responseCode >= 300 && responseCode < 400) || responseCode == 401 ||
+           responseCode == 407;
+}
+
 std::uint32_t ConnectFailure(long osErrno) {
     switch (osErrno) {
         case ECONNREFUSED:
@@ -38,12 +61,15 @@ std::uint32_t ConnectFailure(long osErrno) {
 }  // namespace
 
 std::uint32_t InternetErrorFromCurl(const CurlFailureFacts& facts) {
+    // The head of the latest request's answer is still awaited on a connection: a redirect or an
+    // answered challenge before it has no part in what goes wrong now.
+    const bool headPending = facts.connected && !facts.headComplete;
     switch (facts.code) {
         case CURLE_OUT_OF_MEMORY:
             // libcurl reports one header line that outgrows its limit as running out of memory,
             // and leaves its error buffer empty then. A real shortage while a header block is
             // arriving is far less likely than a server that sends such a line.
-            if (facts.headerPending && facts.errorDetail.empty()) return errorHeaderTooLarge;
+            if (headPending && facts.errorDetail.empty()) return errorHeaderTooLarge;
             return errorOutOfMemory;
         case CURLE_URL_MALFORMAT:
             // The user's URL was checked before the request was made; a URL that libcurl cannot
@@ -62,8 +88,12 @@ std::uint32_t InternetErrorFromCurl(const CurlFailureFacts& facts) {
             return facts.connected ? errorStalled : errorConnectTimeout;
         case CURLE_UNSUPPORTED_PROTOCOL:
             // Both a redirect to a scheme outside http and https, and an answer without a status
-            // line (an HTTP/0.9 answer, or garbage), come back as this code.
-            if (facts.responseCode >= 300 && facts.responseCode < 400) return errorSchemeNotAllowed;
+            // line (an HTTP/0.9 answer, or garbage), come back as this code. The redirect is the
+            // cause only when libcurl was left holding its target: an answer without a status
+            // line after a redirect leaves an http or https URL.
+            if (facts.responseCode >= 300 && facts.responseCode < 400 &&
+                !facts.effectiveUrl.empty() && !SchemeIsHttp(facts.effectiveUrl))
+                return errorSchemeNotAllowed;
             return errorInvalidResponse;
         case CURLE_WEIRD_SERVER_REPLY:
         case CURLE_BAD_CONTENT_ENCODING:
@@ -74,21 +104,30 @@ std::uint32_t InternetErrorFromCurl(const CurlFailureFacts& facts) {
         case CURLE_TOO_MANY_REDIRECTS:
             return errorTooManyRedirects;
         case CURLE_GOT_NOTHING:
+            // After an interim answer the server did answer; what came instead of the final
+            // answer was not one (libcurl says "empty reply" for bytes that never made a line).
+            if (facts.responseCode >= 100 && facts.responseCode < 200) return errorInvalidResponse;
             return errorNoResponse;
         case CURLE_PARTIAL_FILE:
             // libcurl takes a Content-Length from a header block that then never ends, and
             // reports its missing body; what is missing is the end of the headers.
-            return facts.headerPending ? errorHeaderIncomplete : errorBodyTruncated;
+            if (headPending) return errorHeaderIncomplete;
+            // A redirect or a challenge whose body was cut: the file was never on its way, and
+            // what could not be received is the server's answer.
+            if (AnswerIsFollowedUp(facts.responseCode)) return errorReceiveFailed;
+            return errorBodyTruncated;
         case CURLE_SEND_ERROR:
             return facts.osErrno == ECONNRESET || facts.osErrno == EPIPE ? errorConnectionReset
                                                                          : errorSendFailed;
         case CURLE_RECV_ERROR:
             // A proxy that answered CONNECT with a refusal: its status line is the report.
             if (facts.proxyConnectCode != 0) return errorExtended;
-            if (facts.headerPending &&
-                std::string_view(facts.errorDetail).substr(0, headersTooLargeDetail.size()) ==
-                    headersTooLargeDetail)
+            if (headPending && StartsWith(facts.errorDetail, headersTooLargeDetail))
                 return errorHeaderTooLarge;
+            // A chunk size or chunk end that breaks the coding: the answer is not valid HTTP.
+            if (std::string_view(facts.errorDetail).find(chunkedCodingDetail) !=
+                std::string_view::npos)
+                return errorInvalidResponse;
             return facts.osErrno == ECONNRESET ? errorConnectionReset : errorReceiveFailed;
         case CURLE_SSL_CONNECT_ERROR:
             return errorTlsHandshake;

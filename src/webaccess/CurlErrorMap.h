@@ -20,8 +20,12 @@ struct CurlFailureFacts {
     bool connected = false;     // a connection to the server (or proxy) had been made
     long responseCode = 0;      // CURLINFO_RESPONSE_CODE of the last response
     long proxyConnectCode = 0;  // CURLINFO_HTTP_CONNECTCODE: a proxy's refusal of CONNECT
-    // A connection had been made and the header block of a response had begun but not ended.
-    bool headerPending = false;
+    // The header block of the answer to the latest request has ended (HeaderBlock::Complete): a
+    // final answer, or one that libcurl follows up. False while that answer's head is still
+    // awaited, whether or not any of it has arrived, and after an interim (1xx) answer.
+    bool headComplete = false;
+    // The URL that libcurl was working on (CURLINFO_EFFECTIVE_URL): after a redirect, its target.
+    std::string effectiveUrl;
     std::string errorDetail;  // libcurl's error buffer (CURLOPT_ERRORBUFFER); may be empty
 };
 

@@ -404,7 +404,10 @@ void CHttpFile::RaiseTransferFailure() {
         // Whether the last connection, the one that failed, had been made: an earlier one (a
         // redirect's) says nothing about it.
         facts.connected = connectionState.established;
-        facts.headerPending = facts.connected && !responseState.headerEnded && !responseState.final;
+        facts.headComplete = headerBlock.Complete();
+        const char* effectiveUrl = nullptr;
+        curl_easy_getinfo(easy.get(), CURLINFO_EFFECTIVE_URL, &effectiveUrl);
+        if (effectiveUrl != nullptr) facts.effectiveUrl = effectiveUrl;
         facts.errorDetail = errorDetail;
         error = InternetErrorFromCurl(facts);
         curlWords = CurlWords(errorDetail, transferState.result);
@@ -429,7 +432,6 @@ size_t CHttpFile::OnHeader(char* data, size_t size, size_t count, void* self) no
 
 bool CHttpFile::TakeHeaderLine(std::string_view line) {
     connectionState.established = true;
-    responseState.headerEnded = line == "\r\n" || line == "\n";
     const bool wasOpen = headerBlock.Open();
     headerBlock.AddLine(line);
     if (!wasOpen || !headerBlock.Complete()) return true;

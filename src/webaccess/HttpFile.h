@@ -106,7 +106,6 @@ class CHttpFile {
     // What lives for one response; reset when a request goes out (or a connection is made). The
     // header block itself starts anew at the next status line (HeaderBlock::ExpectNewBlock).
     struct ResponseState {
-        bool headerEnded = false;  // the empty line that ends a header block came last
         bool final = false;        // the block has been taken as the final answer
         // The length that frames the final answer's body as libcurl reads it
         // (CURLINFO_CONTENT_LENGTH_DOWNLOAD_T when the block ended); -1 when the body has none

@@ -31,6 +31,14 @@ CurlFailureFacts Facts(CURLcode code, Change change) {
     return facts;
 }
 
+// Connected, with the complete head of an answer with status code on hand.
+auto Answered(long code) {
+    return [code](CurlFailureFacts& facts) {
+        facts.connected = facts.headComplete = true;
+        facts.responseCode = code;
+    };
+}
+
 class CurlErrorMapTable : public testing::TestWithParam<CurlCase> {};
 
 TEST_P(CurlErrorMapTable, MapsToOneNumber) {
@@ -68,14 +76,44 @@ INSTANTIATE_TEST_SUITE_P(
         CurlCase{"SendFailed", Facts(CURLE_SEND_ERROR), errorSendFailed},
         CurlCase{"ReceiveFailed", Facts(CURLE_RECV_ERROR), errorReceiveFailed},
         CurlCase{"NothingAnswered", Facts(CURLE_GOT_NOTHING), errorNoResponse},
-        CurlCase{"BodyShort", Facts(CURLE_PARTIAL_FILE), errorBodyTruncated},
+        CurlCase{"NothingAfterAnInterimAnswer",
+                 Facts(CURLE_GOT_NOTHING,
+                       [](auto& f) {
+                           f.connected = true;
+                           f.responseCode = 100;
+                       }),
+                 errorInvalidResponse},
+        CurlCase{"BodyShort", Facts(CURLE_PARTIAL_FILE, Answered(200)), errorBodyTruncated},
         CurlCase{"HeadersCutAfterAContentLength",
-                 Facts(CURLE_PARTIAL_FILE, [](auto& f) { f.connected = f.headerPending = true; }),
+                 Facts(CURLE_PARTIAL_FILE, [](auto& f) { f.connected = true; }),
                  errorHeaderIncomplete},
+        // The body of a redirect or a challenge is never the file.
+        CurlCase{"RedirectBodyShort", Facts(CURLE_PARTIAL_FILE, Answered(302)), errorReceiveFailed},
+        CurlCase{"ChallengeBodyShort", Facts(CURLE_PARTIAL_FILE, Answered(401)),
+                 errorReceiveFailed},
         CurlCase{"NoStatusLine", Facts(CURLE_UNSUPPORTED_PROTOCOL), errorInvalidResponse},
+        CurlCase{"NoStatusLineAfterARedirect",
+                 Facts(CURLE_UNSUPPORTED_PROTOCOL,
+                       [](auto& f) {
+                           f.responseCode = 302;
+                           f.effectiveUrl = "http://127.0.0.1:8080/next";
+                       }),
+                 errorInvalidResponse},
         CurlCase{"WeirdReply", Facts(CURLE_WEIRD_SERVER_REPLY), errorInvalidResponse},
+        CurlCase{"BrokenChunkedCoding",
+                 Facts(CURLE_RECV_ERROR,
+                       [](auto& f) {
+                           f.connected = f.headComplete = true;
+                           f.errorDetail =
+                               "Illegal or missing hexadecimal sequence in chunked-encoding";
+                       }),
+                 errorInvalidResponse},
         CurlCase{"RedirectToOtherScheme",
-                 Facts(CURLE_UNSUPPORTED_PROTOCOL, [](auto& f) { f.responseCode = 302; }),
+                 Facts(CURLE_UNSUPPORTED_PROTOCOL,
+                       [](auto& f) {
+                           f.responseCode = 302;
+                           f.effectiveUrl = "FTP://127.0.0.1/file";
+                       }),
                  errorSchemeNotAllowed},
         CurlCase{"TooManyRedirects", Facts(CURLE_TOO_MANY_REDIRECTS), errorTooManyRedirects},
         CurlCase{"Handshake", Facts(CURLE_SSL_CONNECT_ERROR), errorTlsHandshake},
@@ -110,17 +148,27 @@ INSTANTIATE_TEST_SUITE_P(
         CurlCase{"OutOfMemoryWithNote",
                  Facts(CURLE_OUT_OF_MEMORY,
                        [](auto& f) {
-                           f.connected = f.headerPending = true;
+                           f.connected = true;
                            f.errorDetail = "failed to allocate";
                        }),
                  errorOutOfMemory},
+        CurlCase{"OutOfMemoryInTheBody", Facts(CURLE_OUT_OF_MEMORY, Answered(200)),
+                 errorOutOfMemory},
         CurlCase{"HeaderLineTooLong",
-                 Facts(CURLE_OUT_OF_MEMORY, [](auto& f) { f.connected = f.headerPending = true; }),
+                 Facts(CURLE_OUT_OF_MEMORY, [](auto& f) { f.connected = true; }),
+                 errorHeaderTooLarge},
+        // The redirect's head is complete; the answer to the request that followed it is not.
+        CurlCase{"HeaderLineTooLongAfterARedirect",
+                 Facts(CURLE_OUT_OF_MEMORY,
+                       [](auto& f) {
+                           f.connected = true;
+                           f.responseCode = 302;
+                       }),
                  errorHeaderTooLarge},
         CurlCase{"HeaderBlockTooLarge",
                  Facts(CURLE_RECV_ERROR,
                        [](auto& f) {
-                           f.connected = f.headerPending = true;
+                           f.connected = true;
                            f.errorDetail = "Too large response headers: 307957 > 307200";
                        }),
                  errorHeaderTooLarge},

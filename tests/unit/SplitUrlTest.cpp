@@ -56,6 +56,8 @@ INSTANTIATE_TEST_SUITE_P(
         SplitCase{"", false, "", "", 0, serviceOther},
         SplitCase{"-o", false, "", "", 0, serviceOther},
         SplitCase{"http://", false, "", "", 0, serviceOther},
+        SplitCase{"http://h:65535/top", true, "h", "/top", 65535, serviceHttp},
+        SplitCase{"http://h:65536/", false, "", "", 0, serviceOther},
         SplitCase{"http://h:99999/", false, "", "", 0, serviceOther},
         SplitCase{"file:///etc/passwd", false, "", "", 0, serviceOther}));
 
