@@ -56,6 +56,11 @@ class ChallengeRounds {
 
     static constexpr int maxAnsweredRounds = 10;
 
+    // libcurl has dropped the credentials for the rest of the transfer: it does so when a redirect
+    // leads to another port or scheme than the last request's (Curl_follow), and from then on it
+    // answers no challenge, even on a later return to the first ones.
+    void CredentialsDropped() { credentials = false; }
+
   private:
     enum class Scheme { none, basic, digest };
 

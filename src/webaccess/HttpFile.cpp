@@ -7,12 +7,14 @@
 #include <algorithm>
 #include <cctype>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <string_view>
 #include <utility>
 
 #include "webaccess/ContentDigest.h"
 #include "webaccess/CurlErrorMap.h"
+#include "webaccess/CurlHandles.h"
 #include "webaccess/HttpConnection.h"
 #include "webaccess/InternetErrors.h"
 #include "webaccess/InternetException.h"
@@ -378,8 +380,10 @@ void CHttpFile::CollectResult() {
             transferState.result = message->data.result;
             // Over TLS, a body that ends with the connection is whole only when the server of
             // that connection ended its TLS session itself.
+            // (A head cut off there is a head that never arrived whole; SubmitRequest says so.)
             if (transferState.result == CURLE_OK && transferState.callbackError == 0 &&
-                FinalAnswerOverTls() && !connectionState.closeNotified && BodyEndsWithConnection())
+                headerBlock.Complete() && FinalAnswerOverTls() && !connectionState.closeNotified &&
+                BodyEndsWithConnection())
                 transferState.callbackError = errorTlsCutOff;
         }
     }
@@ -481,6 +485,12 @@ int CHttpFile::OnSocket(void* self, curl_socket_t /*socket*/, curlsocktype /*pur
     // Once the final answer has been handed over, its state must stay as it is: libcurl connects
     // nowhere else (it might only where the layer took as final a block that libcurl follows up).
     if (file->transferState.phase != Phase::awaitingFinalHeaders) return CURL_SOCKOPT_ERROR;
+    // A block that began on the last connection and never reached its empty line was cut off:
+    // libcurl would act on it (follow its Location, answer its challenge) as if it were whole.
+    if (file->headerBlock.Open()) {
+        file->transferState.callbackError = errorHeaderIncomplete;
+        return CURL_SOCKOPT_ERROR;
+    }
     file->connectionState = {};
     file->responseState = {};
     file->headerBlock.ExpectNewBlock();
@@ -495,12 +505,33 @@ int CHttpFile::OnRequest(void* self, char* /*remoteAddress*/, char* /*localAddre
     // Once the final answer has been handed over, its block must stay as it is: libcurl asks for
     // nothing more (see OnSocket).
     if (file->transferState.phase != Phase::awaitingFinalHeaders) return CURL_PREREQFUNC_ABORT;
+    const auto target = file->CurrentTarget();
+    std::optional<RequestTarget>& last = file->transferState.lastTarget;
+    if (target && last && *target != *last) file->serverRounds.CredentialsDropped();
+    if (target) last = target;
     file->connectionState.requestSent = true;
     file->connectionState.established = true;
     file->responseState = {};
     file->headerBlock.ExpectNewBlock();
     file->stallLimit.RequestSent(StallLimit::Clock::now());
     return CURL_PREREQFUNC_OK;
+}
+
+std::optional<CHttpFile::RequestTarget> CHttpFile::CurrentTarget() const noexcept {
+    const char* url = nullptr;
+    if (curl_easy_getinfo(easy.get(), CURLINFO_EFFECTIVE_URL, &url) != CURLE_OK || url == nullptr)
+        return std::nullopt;
+    const CurlUrlPtr handle(curl_url());
+    if (!handle || curl_url_set(handle.get(), CURLUPART_URL, url, 0) != CURLUE_OK)
+        return std::nullopt;
+    char* scheme = nullptr;
+    char* port = nullptr;
+    if (curl_url_get(handle.get(), CURLUPART_SCHEME, &scheme, 0) != CURLUE_OK) return std::nullopt;
+    const CurlStringPtr schemeText(scheme);
+    if (curl_url_get(handle.get(), CURLUPART_PORT, &port, CURLU_DEFAULT_PORT) != CURLUE_OK)
+        return std::nullopt;
+    const CurlStringPtr portText(port);
+    return RequestTarget{IsHttps(schemeText.get()), std::strtol(portText.get(), nullptr, 10)};
 }
 
 size_t CHttpFile::OnBody(char* data, size_t size, size_t count, void* self) noexcept {

@@ -81,6 +81,14 @@ class CHttpFile {
         done,                  // libcurl has ended the transfer, or the layer has stopped it
     };
 
+    // Where a request goes, as libcurl compares two requests before it lets the credentials
+    // follow a redirect: the URL's scheme and port (the scheme's own port when the URL names none).
+    struct RequestTarget {
+        bool https = false;
+        long port = 0;
+        bool operator==(const RequestTarget&) const = default;
+    };
+
     // What lives for the whole transfer; set up by the constructor.
     struct TransferState {
         Phase phase = Phase::awaitingFinalHeaders;
@@ -91,6 +99,7 @@ class CHttpFile {
         bool paused = false;        // OnBody paused the transfer; resume when pending is empty
         int redirects = 0;          // redirects that libcurl has followed
         curl_off_t bytesHeard = 0;  // header and body bytes taken by libcurl so far
+        std::optional<RequestTarget> lastTarget;  // where the last request went
     };
 
     // What lives for one connection; reset when libcurl opens the socket of a new one.
@@ -106,7 +115,7 @@ class CHttpFile {
     // What lives for one response; reset when a request goes out (or a connection is made). The
     // header block itself starts anew at the next status line (HeaderBlock::ExpectNewBlock).
     struct ResponseState {
-        bool final = false;        // the block has been taken as the final answer
+        bool final = false;  // the block has been taken as the final answer
         // The length that frames the final answer's body as libcurl reads it
         // (CURLINFO_CONTENT_LENGTH_DOWNLOAD_T when the block ended); -1 when the body has none
         // of its own (chunked coding, or the connection's end).
@@ -124,6 +133,8 @@ class CHttpFile {
     static int OnSocket(void* self, curl_socket_t socket, curlsocktype purpose) noexcept;
     static int OnRequest(void* self, char* remoteAddress, char* localAddress, int remotePort,
                          int localPort) noexcept;
+    // Where the request that libcurl is about to send goes; nothing when its URL cannot be read.
+    std::optional<RequestTarget> CurrentTarget() const noexcept;
     // The work of OnHeader, which may throw (std::bad_alloc); false ends the transfer with
     // transferState.callbackError.
     bool TakeHeaderLine(std::string_view line);

@@ -168,6 +168,22 @@ std::vector<FollowUpCase> FollowUpCases() {
          retrieved,
          "hello",
          "hello"},
+        // A redirect whose header block is cut off before its empty line is no redirect: libcurl
+        // would follow it as if it were whole.
+        {"RedirectCutInItsHeaders",
+         [](const std::string& request, ScriptedConnection& connection) {
+             connection.Send(PathOf(request) == "/final"
+                                 ? HttpReply(200, "body")
+                                 : "HTTP/1.1 302 Found\r\nLocation: /final\r\n");
+         },
+         "/f",
+         {},
+         1,
+         "Error retrieving file: The connection closed before the response headers had all "
+         "arrived.\n" +
+             pause,
+         std::nullopt,
+         ""},
         // Under chunked coding the Content-Length frames nothing, and sizes no bar.
         {"ChunkedWithASmallerLength",
          ScriptedServer::Reply("HTTP/1.0 200 OK\r\nTransfer-Encoding: chunked\r\nContent-Length: "
@@ -214,6 +230,32 @@ TEST_P(FollowUp, DecidesTheFinalAnswer) {
 
 INSTANTIATE_TEST_SUITE_P(Table, FollowUp, ::testing::ValuesIn(FollowUpCases()),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// A redirect to another port makes libcurl drop the credentials for the rest of the download: the
+// challenge that the new port sends gets no answer, so it is the final answer at its headers, and
+// its body, which never comes, is not waited for.
+TEST(FollowUpAcrossPorts, ChallengeAfterARedirectToAnotherPortIsFinalAtOnce) {
+    ScriptedServer target([](const std::string&, ScriptedConnection& connection) {
+        SendThenWait(connection,
+                     "HTTP/1.1 401 Unauthorized\r\nWWW-Authenticate: Basic realm=\"r\"\r\n"
+                     "Content-Length: 100\r\n\r\n");
+    });
+    const std::string location = target.Url("/f");
+    ScriptedServer first(ScriptedServer::Reply("HTTP/1.1 302 Found\r\nLocation: " + location +
+                                               "\r\nContent-Length: 0\r\n\r\n"));
+    ProcessOptions options;
+    options.timeout = 20s;
+    TempDir folder;
+    const std::string path = folder.File("out.bin");
+    WriteFile(path, oldContent);
+    std::vector<std::string> arguments = {first.Url("/start"), "-o", path};
+    arguments.insert(arguments.end(), credentials.begin(), credentials.end());
+    const ProcessResult result = RunKorrinBinary(arguments, options);
+    EXPECT_FALSE(result.timedOut);
+    EXPECT_EQ(result.exitStatus, 1);
+    EXPECT_EQ(result.standardOutput, consoleStart + badCredentials);
+    EXPECT_EQ(ReadFile(path), oldContent);
+}
 
 // Memory that runs out while a header line is judged: the allocation that fails is the copy of
 // one header value (its size is the value's length and its terminating zero, and nothing else in
