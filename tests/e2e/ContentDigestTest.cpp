@@ -1,11 +1,13 @@
 // Checksums sent by the server with a 200 answer, against the real binary and a scripted server on
-// loopback: a body that matches, or one that comes with no checksum korrin knows, is a success as
-// before; a body that does not match is a failure, and the bytes stay where they were written.
+// loopback: a body that matches, or one that comes with no checksum korrin knows or none in a form
+// it can compare, is a success as before; a body that does not match is a failure, and the bytes
+// stay where they were written.
 
 #include <gtest/gtest.h>
 #include <openssl/evp.h>
 
 #include <cstdio>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -50,6 +52,19 @@ std::string Base64Digest(const EVP_MD* algorithm, const std::string& data) {
 }
 
 std::string Sha256(const std::string& data) { return Base64Digest(EVP_sha256(), data); }
+
+std::string Sha256Hex(const std::string& data) {
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int length = 0;
+    EVP_Digest(data.data(), data.size(), digest, &length, EVP_sha256(), nullptr);
+    std::string text;
+    for (unsigned int i = 0; i < length; ++i) {
+        char pair[3];
+        std::snprintf(pair, sizeof pair, "%02x", digest[i]);
+        text += pair;
+    }
+    return text;
+}
 std::string Sha512(const std::string& data) { return Base64Digest(EVP_sha512(), data); }
 
 // A 200 answer with body in chunks of 1000 bytes.
@@ -88,6 +103,8 @@ struct DigestCase {
     bool matches;
 };
 
+void PrintTo(const DigestCase& c, std::ostream* out) { *out << c.name; }
+
 std::vector<DigestCase> DigestCases() {
     return {
         {"CorrectSha256ContentDigest",
@@ -114,8 +131,33 @@ std::vector<DigestCase> DigestCases() {
                    "Content-Digest: sha-512=:" + Sha512(body) + ":, sha-256=:" + Sha256(otherBody) +
                        ":\r\n"),
          body, false},
-        {"KnownAlgorithmUnreadableValue",
-         HttpReply(200, body, "Content-Digest: sha-256=:not base64!:\r\n"), body, false},
+        // A checksum in the wrong form can be compared with nothing: it fails no download.
+        {"KnownAlgorithmMalformedValue",
+         HttpReply(200, body, "Content-Digest: sha-256=:not base64!:\r\n"), body, true},
+        {"LegacyDigestInHex", HttpReply(200, body, "Digest: SHA-256=" + Sha256Hex(body) + "\r\n"),
+         body, true},
+        {"LegacyDigestInHexBesideAWrongOne",
+         HttpReply(
+             200, body,
+             "Digest: SHA-256=" + Sha256Hex(body) + ", SHA-512=" + Sha512(otherBody) + "\r\n"),
+         body, false},
+        // Both fields are checked, whichever of them is wrong.
+        {"ContentDigestRightReprDigestWrong",
+         HttpReply(200, body,
+                   "Content-Digest: sha-256=:" + Sha256(body) +
+                       ":\r\nRepr-Digest: sha-256=:" + Sha256(otherBody) + ":\r\n"),
+         body, false},
+        {"ContentDigestWrongReprDigestRight",
+         HttpReply(200, body,
+                   "Content-Digest: sha-256=:" + Sha256(otherBody) +
+                       ":\r\nRepr-Digest: sha-256=:" + Sha256(body) + ":\r\n"),
+         body, false},
+        // The quoted string holds a comma and a member-like text; the member after it is read.
+        {"MemberAfterAnEscapedQuote",
+         HttpReply(200, body,
+                   "Content-Digest: note=\"a \\\", sha-256=:" + Sha256(body) +
+                       ":\", sha-256=:" + Sha256(otherBody) + ":\r\n"),
+         body, false},
         {"ChunkedBodyCorrectDigest",
          ChunkedReply(body, "Content-Digest: sha-256=:" + Sha256(body) + ":\r\n"), body, true},
         {"ChunkedBodyWrongDigest",
