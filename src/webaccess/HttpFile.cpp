@@ -18,6 +18,7 @@
 #include "webaccess/InternetFlags.h"
 #include "webaccess/InternetLastError.h"
 #include "webaccess/InternetSession.h"
+#include "webaccess/TrustedCertificates.h"
 
 namespace korrin {
 
@@ -56,7 +57,10 @@ void OnTlsInfo(const SSL* ssl, int where, int alert) noexcept {
 // proper end of a body framed by the connection's end, however short someone on the path cut it
 // (it does not set SSL_OP_IGNORE_UNEXPECTED_EOF, but treats the error as an end all the same).
 // The layer therefore watches for the server's close_notify itself.
+// It is also where folders of trusted certificates are found unreadable, for every TLS connection,
+// a redirect's to https included.
 CURLcode OnTlsContext(CURL* /*easy*/, void* context, void* self) noexcept {
+    if (!static_cast<CHttpFile*>(self)->TrustedFoldersReadable()) return CURLE_SSL_CACERT_BADFILE;
     auto* tls = static_cast<SSL_CTX*>(context);
     if (TlsContextSlot() < 0 || SSL_CTX_set_ex_data(tls, TlsContextSlot(), self) != 1)
         return CURLE_OUT_OF_MEMORY;
@@ -131,11 +135,16 @@ CHttpFile::CHttpFile(CHttpConnection& theConnection, const std::string& verb,
     set(curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS,
                          static_cast<long>(settings.connectTimeout.count()) * 1000L));
     set(curl_easy_setopt(h, CURLOPT_BUFFERSIZE, settings.receiveBufferSize));
-    if (!settings.caFile.empty()) {
-        set(curl_easy_setopt(h, CURLOPT_CAINFO, settings.caFile.c_str()));
-        set(curl_easy_setopt(h, CURLOPT_CAPATH, nullptr));
+    // Certificates of the user's own replace the system's store; libcurl reports a file that it
+    // cannot load, and the folders are looked at here.
+    if (!settings.caFile.empty() || !settings.caPath.empty()) {
+        set(curl_easy_setopt(h, CURLOPT_CAINFO,
+                             settings.caFile.empty() ? nullptr : settings.caFile.c_str()));
+        set(curl_easy_setopt(h, CURLOPT_CAPATH,
+                             settings.caPath.empty() ? nullptr : settings.caPath.c_str()));
+        trustedFoldersReadable = CertificateFoldersReadable(settings.caPath);
     }
-    if (secure) {
+    if (secure || !settings.caPath.empty()) {
         set(curl_easy_setopt(h, CURLOPT_SSL_CTX_FUNCTION, &OnTlsContext));
         set(curl_easy_setopt(h, CURLOPT_SSL_CTX_DATA, this));
     }

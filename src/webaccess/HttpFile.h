@@ -61,6 +61,9 @@ class CHttpFile {
 
     // Called from the TLS layer when the server ends the TLS session with close_notify.
     void NoteTlsCloseNotify() noexcept { tlsCloseNotified = true; }
+    // Whether the folders of trusted certificates named in place of the system's store (if any)
+    // can be read; asked for each TLS connection.
+    bool TrustedFoldersReadable() const noexcept { return trustedFoldersReadable; }
 
   private:
     // Whether the final answer's body is framed by the end of the connection: no length, and
@@ -122,6 +125,9 @@ class CHttpFile {
     int interruptFd = -1;           // the session's interruption descriptor; not owned
     bool secure = false;            // the request goes over TLS
     bool tlsCloseNotified = false;  // the current connection's server sent close_notify
+
+    // See TrustedFoldersReadable.
+    bool trustedFoldersReadable = true;
 
     std::vector<char> pending;  // body bytes delivered by libcurl and not yet read
     std::size_t pendingOffset = 0;
