@@ -243,18 +243,26 @@ std::uint32_t CHttpFile::ReadBody(void* buffer, std::uint32_t count) {
         ThrowInternetFailure(requestContext);
     }
     if (count == 0) return 0;
-    if (!bodyDigest) bodyDigest.emplace(DigestChecks(headerBlock));
+    if (!digestChecked) {
+        digestChecked = true;
+        std::vector<DigestCheck> checks = DigestChecks(headerBlock);
+        if (!checks.empty()) {
+            digestWorker = std::make_unique<DigestWorker>(std::move(checks));
+            // What arrived with the header block is hashed too; the rest as it arrives (OnBody).
+            digestWorker->Submit(pending.data(), pending.size());
+        }
+    }
     if (!HasPending() && !done) Pump(true);
     if (HasPending()) {
         const std::size_t n = std::min<std::size_t>(count, pending.size() - pendingOffset);
         std::memcpy(buffer, pending.data() + pendingOffset, n);
         pendingOffset += n;
-        bodyDigest->Update(buffer, n);
         return static_cast<std::uint32_t>(n);
     }
     if (result != CURLE_OK || callbackError != 0) RaiseTransferFailure();
-    // The body is whole; it counts as received only if it is what the server vouched for.
-    const DigestVerdict verdict = bodyDigest->Finish();
+    // The body is whole, and every byte of it has been handed out; it counts as received only if
+    // it is what the server vouched for.
+    const DigestVerdict verdict = digestWorker ? digestWorker->Finish() : DigestVerdict::matches;
     if (verdict != DigestVerdict::matches) {
         ThrowInternetFailure(requestContext, verdict == DigestVerdict::differs ? errorDigestMismatch
                                                                                : errorInternal);
@@ -466,12 +474,23 @@ size_t CHttpFile::OnBody(char* data, size_t size, size_t count, void* self) noex
         file->paused = true;
         return CURL_WRITEFUNC_PAUSE;
     }
+    if (file->digestWorker) {
+        // The checksums may still be reading the bytes about to be overwritten (or moved, when
+        // the buffer has to grow).
+        if (pending.capacity() - pending.size() < length) {
+            file->digestWorker->WaitIdle();
+        } else {
+            file->digestWorker->WaitUntilFree(pending.data() + pending.size(), length);
+        }
+    }
     try {
         pending.insert(pending.end(), data, data + length);
     } catch (...) {
         file->callbackError = errorOutOfMemory;
         return 0;
     }
+    if (file->digestWorker)
+        file->digestWorker->Submit(pending.data() + pending.size() - length, length);
     return length;
 }
 

@@ -4,12 +4,13 @@
 
 #include <chrono>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
-#include "webaccess/BodyDigest.h"
 #include "webaccess/CurlHandles.h"
+#include "webaccess/DigestWorker.h"
 #include "webaccess/HeaderBlock.h"
 
 namespace korrin {
@@ -131,9 +132,12 @@ class CHttpFile {
 
     std::vector<char> pending;  // body bytes delivered by libcurl and not yet read
     std::size_t pendingOffset = 0;
-    // The checksums of the final response, computed over every byte that ReadBody hands out;
-    // made at the first ReadBody, when the header block is complete.
-    std::optional<BodyDigest> bodyDigest;
+    // The checksums of the final response, computed beside the transfer over every byte of
+    // pending, and so over every byte that ReadBody hands out; looked at from the first ReadBody,
+    // when the header block is complete, and made only when the response carries checks.
+    // Declared after pending, whose bytes it reads: it is stopped before they are freed.
+    bool digestChecked = false;
+    std::unique_ptr<DigestWorker> digestWorker;
 };
 
 }  // namespace korrin

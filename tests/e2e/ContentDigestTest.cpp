@@ -3,10 +3,14 @@
 // it can compare, is a success as before; a body that does not match is a failure, and the bytes
 // stay where they were written.
 
+#include <dirent.h>
 #include <gtest/gtest.h>
 #include <openssl/evp.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstdio>
+#include <memory>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -14,6 +18,7 @@
 #include "support/NginxServer.h"
 #include "support/Process.h"
 #include "support/ScriptedServer.h"
+#include "transfer/DownloadFile.h"
 
 namespace korrin::test {
 namespace {
@@ -252,6 +257,52 @@ TEST(ContentDigestFromNginx, ChecksABodyOfManyDeliveriesAndOnlyTheFinalAnswer) {
             << run.standardOutput;
         EXPECT_TRUE(ReadFile(folder.File("out")) == big) << "the stored bytes differ";
     }
+}
+
+// The threads of this process, as the system lists them.
+int ThreadCount() {
+    int count = 0;
+    const std::unique_ptr<DIR, int (*)(DIR*)> tasks(opendir("/proc/self/task"), &closedir);
+    if (!tasks) return -1;
+    while (const dirent* entry = readdir(tasks.get())) {
+        if (entry->d_name[0] != '.') ++count;
+    }
+    return count;
+}
+
+// The checksum is computed on a thread of its own while the body arrives. A connection that ends
+// in the middle of the body fails the download as before, keeps the bytes that arrived, and leaves
+// no thread behind. Run in-process, so that the server's script sees the download's threads.
+TEST(ContentDigestInProcess, ABodyCutOffLeavesNothingRunning) {
+    const int threadsBefore = ThreadCount() + 1;  // and the server's
+    std::atomic<bool> workerSeen = false;
+    const std::string part = body.substr(0, 3000);
+    ScriptedServer server([&](const std::string&, ScriptedConnection& connection) {
+        connection.Send("HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(body.size()) +
+                        "\r\nContent-Digest: sha-256=:" + Sha256(body) + ":\r\n\r\n" + part);
+        // The body is cut off once the download hashes beside the transfer (bounded: a worker
+        // that never starts leaves workerSeen false).
+        const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (!workerSeen && std::chrono::steady_clock::now() < giveUp) {
+            workerSeen = ThreadCount() > threadsBefore;
+        }
+    });
+    ASSERT_EQ(ThreadCount(), threadsBefore);
+
+    TempDir folder;
+    std::string errorText = "stale";
+    DownloadJob job;
+    job.server = "127.0.0.1";
+    job.port = server.Port();
+    job.object = "/cut.bin";
+    job.outputPath = folder.File("out.bin");
+    job.errorText = &errorText;
+    job.agent = "korrin 1.4";
+    EXPECT_EQ(DownloadFile(job), -1);
+    EXPECT_EQ(errorText, "The connection closed before the whole file had arrived.");
+    EXPECT_EQ(ThreadCount(), threadsBefore);
+    EXPECT_TRUE(workerSeen);
+    EXPECT_EQ(ReadFile(folder.File("out.bin")), part);
 }
 
 }  // namespace

@@ -1,11 +1,16 @@
+#include <dirent.h>
 #include <gtest/gtest.h>
+#include <openssl/evp.h>
 
+#include <cstring>
+#include <memory>
 #include <ostream>
 #include <string>
 #include <vector>
 
 #include "webaccess/BodyDigest.h"
 #include "webaccess/ContentDigest.h"
+#include "webaccess/DigestWorker.h"
 
 namespace korrin {
 namespace {
@@ -44,6 +49,12 @@ void PrintTo(const DigestCheck& check, std::ostream* out) {
         static const char digits[] = "0123456789abcdef";
         *out << digits[(c >> 4) & 0xF] << digits[c & 0xF];
     }
+}
+
+void PrintTo(DigestVerdict verdict, std::ostream* out) {
+    *out << (verdict == DigestVerdict::matches   ? "matches"
+             : verdict == DigestVerdict::differs ? "differs"
+                                                 : "failed");
 }
 
 namespace {
@@ -229,6 +240,63 @@ TEST(BodyDigest, ComparesTheBodyFedInPieces) {
         EXPECT_EQ(digest.Finish(), c.verdict);
         EXPECT_EQ(digest.Finish(), c.verdict) << "a second call gives the same verdict";
     }
+}
+
+// The threads of this process, as the system lists them.
+int ThreadCount() {
+    int count = 0;
+    const std::unique_ptr<DIR, int (*)(DIR*)> tasks(opendir("/proc/self/task"), &closedir);
+    if (!tasks) return -1;
+    while (const dirent* entry = readdir(tasks.get())) {
+        if (entry->d_name[0] != '.') ++count;
+    }
+    return count;
+}
+
+// A body fed through one buffer of two halves that are refilled in turn, as the transfer reuses
+// its pending buffer: before each half is overwritten the worker must be done with it, and it
+// must hash the pieces in order. The pieces are large, so that the caller, copying, would overtake
+// the worker, hashing, if it did not wait.
+TEST(DigestWorker, HashesBorrowedPiecesBesideTheCaller) {
+    std::string body(8 * 1024 * 1024 + 5, '\0');
+    for (std::size_t i = 0; i < body.size(); ++i) body[i] = static_cast<char>(i * 131 / 7);
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int length = 0;
+    EVP_Digest(body.data(), body.size(), digest, &length, EVP_sha256(), nullptr);
+    const DigestCheck right{DigestAlgorithm::sha256,
+                            std::string(reinterpret_cast<const char*>(digest), length)};
+    std::string changed = body;
+    changed[body.size() - 1] ^= 1;
+
+    for (const std::string* fed : {&body, &changed}) {
+        const int threadsBefore = ThreadCount();
+        DigestWorker worker({right});
+        constexpr std::size_t half = 512 * 1024;
+        std::vector<char> buffer(2 * half);
+        std::size_t place = 0;
+        for (std::size_t at = 0; at < fed->size(); at += half) {
+            const std::size_t size = std::min(half, fed->size() - at);
+            worker.WaitUntilFree(buffer.data() + place, size);
+            std::memcpy(buffer.data() + place, fed->data() + at, size);
+            worker.Submit(buffer.data() + place, size);
+            place = place == 0 ? half : 0;
+        }
+        EXPECT_EQ(ThreadCount(), threadsBefore + 1) << "the worker hashes on a thread of its own";
+        EXPECT_EQ(worker.Finish(), fed == &body ? DigestVerdict::matches : DigestVerdict::differs);
+    }
+}
+
+// A worker given a piece and dropped without a verdict, as on a failed transfer, leaves no
+// thread behind.
+TEST(DigestWorker, EndsItsThreadWhenDroppedMidBody) {
+    const int threadsBefore = ThreadCount();
+    const std::string piece(1024 * 1024, 'x');
+    {
+        DigestWorker worker({good256});
+        worker.Submit(piece.data(), piece.size());
+        EXPECT_EQ(ThreadCount(), threadsBefore + 1);
+    }
+    EXPECT_EQ(ThreadCount(), threadsBefore);
 }
 
 }  // namespace
