@@ -246,13 +246,15 @@ std::uint32_t CHttpFile::ReadBody(void* buffer, std::uint32_t count) {
     if (!digestChecked) {
         digestChecked = true;
         std::vector<DigestCheck> checks = DigestChecks(headerBlock);
-        if (!checks.empty()) {
-            digestWorker = std::make_unique<DigestWorker>(std::move(checks));
-            // What arrived with the header block is hashed too; the rest as it arrives (OnBody).
-            digestWorker->Submit(pending.data(), pending.size());
-        }
+        if (!checks.empty()) digestWorker = std::make_unique<DigestWorker>(std::move(checks));
     }
     if (!HasPending() && !done) Pump(true);
+    if (digestWorker && digestSubmitted < pending.size()) {
+        // What arrived since the last round (with the header block, the first time) goes to the
+        // checksums in one piece: one hand-over per round of the transfer, not per delivery.
+        digestWorker->Submit(pending.data() + digestSubmitted, pending.size() - digestSubmitted);
+        digestSubmitted = pending.size();
+    }
     if (HasPending()) {
         const std::size_t n = std::min<std::size_t>(count, pending.size() - pendingOffset);
         std::memcpy(buffer, pending.data() + pendingOffset, n);
@@ -467,6 +469,7 @@ size_t CHttpFile::OnBody(char* data, size_t size, size_t count, void* self) noex
     if (!file->HasPending()) {
         pending.clear();
         file->pendingOffset = 0;
+        file->digestSubmitted = 0;
     }
     if (pending.capacity() - pending.size() < length && file->HasPending()) {
         // No room behind the unread bytes: libcurl keeps this delivery and hands it over again
@@ -489,8 +492,6 @@ size_t CHttpFile::OnBody(char* data, size_t size, size_t count, void* self) noex
         file->callbackError = errorOutOfMemory;
         return 0;
     }
-    if (file->digestWorker)
-        file->digestWorker->Submit(pending.data() + pending.size() - length, length);
     return length;
 }
 

@@ -138,6 +138,7 @@ class CHttpFile {
     // Declared after pending, whose bytes it reads: it is stopped before they are freed.
     bool digestChecked = false;
     std::unique_ptr<DigestWorker> digestWorker;
+    std::size_t digestSubmitted = 0;  // the bytes at the start of pending given to digestWorker
 };
 
 }  // namespace korrin
