@@ -9,7 +9,15 @@ of medians and the korrin/curl and korrin/wget ratios (medians of the per-round 
 
 A fourth row per size, "korrin sha-256", fetches the same file under another name for which nginx
 adds a Content-Digest header with its SHA-256 (computed here, before the server starts), so korrin
-checks the body as it arrives; its cost is printed against the plain korrin row.
+checks the body as it arrives; its cost is printed against the plain korrin row: both medians and
+their ratio.
+
+Then the figure a script sees for small files: a shell loop of --loop downloads (default 200) of
+the 1 KiB file to /dev/null, timed as a whole, for korrin, "curl -sf" and "wget -q", and for three
+programs that do nothing, to show what sets the floor: an empty C++ program linked as korrin is
+(C++ runtime static), the same linked against libcurl (so every library korrin loads is loaded),
+and the same calling curl_global_init and curl_global_cleanup. Each loop runs --rounds times,
+taking turns; the medians are printed.
 """
 import argparse
 import base64
@@ -27,7 +35,40 @@ import sys
 import tempfile
 import time
 
-SIZES = {"1K": 1024, "10M": 10 * 1024 ** 2, "1G": 1024 ** 3, "5G": 5 * 1024 ** 3}
+SIZES = {"1K": 1024, "10M": 10 * 1024 ** 2, "512M": 512 * 1024 ** 2, "1G": 1024 ** 3,
+         "5G": 5 * 1024 ** 3}
+
+# The programs that do nothing, as C++ sources; each is linked as korrin is.
+EMPTY_PROGRAMS = {
+    "empty program": ("int main() { return 0; }\n", []),
+    "empty + libcurl loaded": ("int main() { return 0; }\n", ["-Wl,--no-as-needed", "-lcurl"]),
+    "empty + curl_global_init": (
+        "#include <curl/curl.h>\n"
+        "int main() { curl_global_init(CURL_GLOBAL_DEFAULT); curl_global_cleanup(); return 0; }\n",
+        ["-lcurl"]),
+}
+
+
+def build_empty_programs(work):
+    """Compiles the programs that do nothing; returns name -> path."""
+    paths = {}
+    for i, (name, (source, libraries)) in enumerate(EMPTY_PROGRAMS.items()):
+        src = f"{work}/empty{i}.cpp"
+        with open(src, "w") as f:
+            f.write(source)
+        out = f"{work}/empty{i}"
+        subprocess.run(["c++", "-O2", "-static-libstdc++", "-static-libgcc", src, "-o", out]
+                       + libraries, check=True)
+        paths[name] = out
+    return paths
+
+
+def loop_command(tool, korrin, empty, url, count):
+    """The shell loop that a script would run: count downloads of url, one after the other."""
+    one = {"korrin": f"{korrin} {url}",
+           "curl -sf": f"/usr/bin/curl -sf {url}",
+           "wget -q": f"/usr/bin/wget -q -O - {url}"}.get(tool) or empty[tool]
+    return ["bash", "-c", f"for i in $(seq {count}); do {one} >/dev/null || exit 1; done"]
 
 
 def start_nginx(root, prefix, locations=""):
@@ -98,10 +139,15 @@ def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--korrin", required=True)
     ap.add_argument("--rounds", type=int, default=5)
-    ap.add_argument("--sizes", default="1K,10M,1G")
+    ap.add_argument("--sizes", default="1K,10M,512M,1G")
     ap.add_argument("--big", action="store_true", help="add a 5 GiB file")
+    ap.add_argument("--loop", type=int, default=200,
+                    help="downloads of 1 KiB per shell loop; 0 leaves the loop out")
     args = ap.parse_args()
     sizes = args.sizes.split(",") + (["5G"] if args.big else [])
+    if args.loop and "1K" not in sizes:
+        sizes = ["1K"] + sizes
+    loop_tools = ["korrin", "curl -sf", "wget -q"] + list(EMPTY_PROGRAMS)
     tools = ["korrin", "curl", "wget", "korrin sha-256"]
     work = tempfile.mkdtemp(prefix="korrin-bench-")
     root = work + "/html"
@@ -122,9 +168,23 @@ def main():
         value = base64.b64encode(digest.digest()).decode()
         locations += (f'location = /{size}-sha256.bin {{ '
                       f'add_header Content-Digest "sha-256=:{value}:"; }} ')
+    empty = build_empty_programs(work) if args.loop else {}
     nginx, port, sock = start_nginx(root, work, locations)
     results = {}  # (size, mode, tool) -> list of measurement dicts, one per round
+    loops = {}  # tool -> list of wall times of one loop, one per round
     try:
+        if args.loop:
+            url = f"http://127.0.0.1:{port}/1K.bin"
+            for rnd in range(args.rounds + 1):  # round 0 is the warm-up
+                for tool in loop_tools:
+                    started = time.perf_counter()
+                    done = subprocess.run(loop_command(tool, args.korrin, empty, url, args.loop),
+                                          stdin=subprocess.DEVNULL, check=False)
+                    elapsed = time.perf_counter() - started
+                    if done.returncode != 0:
+                        sys.exit(f"the loop of {tool} failed")
+                    if rnd > 0:
+                        loops.setdefault(tool, []).append(elapsed)
         for size in sizes:
             url = f"http://127.0.0.1:{port}/{size}.bin"
             source = f"{root}/{size}.bin"
@@ -185,20 +245,37 @@ def main():
                 print(f"| {size} | {mode} | {tool} | {med['wall']:.3f} | {med['user']:.3f} | "
                       f"{med['sys']:.3f} | {int(med['rss_kb'])} | {int(med['term'])} | " + " | ".join(extra) + " |")
 
-    # What checking the checksum costs: the sha-256 row against the plain korrin row, as medians
-    # of the per-round ratios (the two run back to back in every round).
+    # What checking the checksum costs: the sha-256 row against the plain korrin row of the same
+    # rounds (the two run back to back in every round): both median wall times, the ratio of the
+    # medians, and the medians of the per-round ratios.
     print()
-    print("| size | stdout | sha-256 check: wall vs plain korrin | CPU vs plain korrin | user s added |")
-    print("|---|---|---|---|---|")
+    print("| size | stdout | korrin wall s | korrin sha-256 wall s | ratio of medians |"
+          " median per-round ratio | CPU vs plain korrin | user s added |")
+    print("|---|---|---|---|---|---|---|---|")
     for size in sizes:
         for mode in ("pty", "file"):
             checked = results[(size, mode, "korrin sha-256")]
             plain = results[(size, mode, "korrin")]
+            plain_wall = statistics.median(b["wall"] for b in plain)
+            checked_wall = statistics.median(a["wall"] for a in checked)
             wall = statistics.median(a["wall"] / b["wall"] for a, b in zip(checked, plain))
             cpus = [((a["user"] + a["sys"]), (b["user"] + b["sys"])) for a, b in zip(checked, plain)]
             cpu = statistics.median(a / b if b else float("nan") for a, b in cpus)
             user = statistics.median(a["user"] - b["user"] for a, b in zip(checked, plain))
-            print(f"| {size} | {mode} | {wall:.2f} | {cpu:.2f} | {user:.3f} |")
+            print(f"| {size} | {mode} | {plain_wall:.3f} | {checked_wall:.3f} | "
+                  f"{checked_wall / plain_wall:.2f} | {wall:.2f} | {cpu:.2f} | {user:.3f} |")
+
+    if loops:
+        print()
+        print(f"{args.loop} downloads of 1 KiB in a shell loop, to /dev/null (medians of "
+              f"{args.rounds} rounds):")
+        print()
+        print("| program | loop wall s | ms per run | vs korrin |")
+        print("|---|---|---|---|")
+        base = statistics.median(loops["korrin"])
+        for tool in loop_tools:
+            wall = statistics.median(loops[tool])
+            print(f"| {tool} | {wall:.3f} | {1000 * wall / args.loop:.2f} | {wall / base:.2f} |")
 
 
 if __name__ == "__main__":

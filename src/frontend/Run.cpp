@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <new>
 #include <string>
 
@@ -90,6 +91,10 @@ int Run(int argumentCount, char* const* arguments, bool& verbose) {
         InterruptSignals signals;
         DownloadEnvironment environment;
         environment.session.interruptFd = signals.WakeFd();
+        // OpenSSL's own variables name trusted certificates in place of the system's store, as
+        // for OpenSSL's tools; an empty value counts as unset.
+        if (const char* file = std::getenv("SSL_CERT_FILE")) environment.session.caFile = file;
+        if (const char* folders = std::getenv("SSL_CERT_DIR")) environment.session.caPath = folders;
         result = DownloadFile(job, environment);
         signals.EndProcessIfCaught();
     }

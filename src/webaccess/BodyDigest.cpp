@@ -42,9 +42,8 @@ DigestVerdict BodyDigest::Finish() noexcept {
             failed = true;
             break;
         }
-        const std::optional<std::string>& expected = r.check.expected;
         const std::string_view computed(reinterpret_cast<const char*>(digest), length);
-        if (!expected || *expected != computed) differs = true;
+        if (r.check.expected != computed) differs = true;
     }
     verdict = failed ? DigestVerdict::failed
                      : (differs ? DigestVerdict::differs : DigestVerdict::matches);

@@ -144,29 +144,28 @@ void ParseDigestDictionary(std::string_view value, std::vector<DigestCheck>& che
                                         [key](const KnownAlgorithm& k) { return key == k.name; });
         if (known == knownAlgorithms.end()) continue;
         const std::string_view rest = member.substr(keyLength);
-        std::optional<std::string> expected;
-        if (!rest.empty() && rest.front() == '=') {
-            expected = DictionaryValue(known->algorithm, rest.substr(1));
-        }
-        AddCheck(checks, DigestCheck{known->algorithm, std::move(expected)}, firstOfField, true);
+        if (rest.empty() || rest.front() != '=') continue;
+        std::optional<std::string> expected = DictionaryValue(known->algorithm, rest.substr(1));
+        if (!expected) continue;
+        AddCheck(checks, DigestCheck{known->algorithm, std::move(*expected)}, firstOfField, true);
     }
 }
 
 void ParseLegacyDigest(std::string_view value, std::vector<DigestCheck>& checks) {
     for (const std::string_view member : SplitMembers(value)) {
         const auto equals = member.find('=');
-        const std::string_view name = TrimBlanks(member.substr(0, equals));
+        if (equals == std::string_view::npos) continue;
+        const std::string_view name = member.substr(0, equals);
         const auto known =
             std::find_if(knownAlgorithms.begin(), knownAlgorithms.end(), [name](const auto& k) {
                 return name.size() == std::char_traits<char>::length(k.name) &&
                        strncasecmp(name.data(), k.name, name.size()) == 0;
             });
         if (known == knownAlgorithms.end()) continue;
-        std::optional<std::string> expected;
-        if (equals != std::string_view::npos) {
-            expected = ExpectedDigest(known->algorithm, TrimBlanks(member.substr(equals + 1)));
-        }
-        AddCheck(checks, DigestCheck{known->algorithm, std::move(expected)}, 0, false);
+        std::optional<std::string> expected =
+            ExpectedDigest(known->algorithm, member.substr(equals + 1));
+        if (!expected) continue;
+        AddCheck(checks, DigestCheck{known->algorithm, std::move(*expected)}, 0, false);
     }
 }
 

@@ -146,6 +146,7 @@ std::uint32_t InternetErrorFromCurl(const CurlFailureFacts& facts) {
                 return errorCertificateExpired;
             return errorCertificateUntrusted;
         case CURLE_SSL_CACERT_BADFILE:
+            return errorTrustedCertificatesUnreadable;
         case CURLE_SSL_CERTPROBLEM:
         case CURLE_SSL_CIPHER:
         case CURLE_SSL_ENGINE_NOTFOUND:

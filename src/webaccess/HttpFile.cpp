@@ -21,6 +21,7 @@
 #include "webaccess/InternetFlags.h"
 #include "webaccess/InternetSession.h"
 #include "webaccess/NextStep.h"
+#include "webaccess/TrustedCertificates.h"
 
 namespace korrin {
 
@@ -64,7 +65,10 @@ void OnTlsInfo(const SSL* ssl, int where, int alert) noexcept {
 // (it does not set SSL_OP_IGNORE_UNEXPECTED_EOF, but treats the error as an end all the same).
 // The layer therefore watches for the server's close_notify itself, on every TLS connection that
 // libcurl makes (libcurl makes new TLS settings for each one).
+// It is also where folders of trusted certificates are found unreadable, for every TLS connection,
+// a redirect's to https included.
 CURLcode OnTlsContext(CURL* /*easy*/, void* context, void* self) noexcept {
+    if (!static_cast<CHttpFile*>(self)->TrustedFoldersReadable()) return CURLE_SSL_CACERT_BADFILE;
     auto* tls = static_cast<SSL_CTX*>(context);
     if (TlsContextSlot() < 0 || SSL_CTX_set_ex_data(tls, TlsContextSlot(), self) != 1)
         return CURLE_OUT_OF_MEMORY;
@@ -154,9 +158,14 @@ CHttpFile::CHttpFile(CHttpConnection& theConnection, const std::string& verb,
     set(curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS,
                          static_cast<long>(settings.connectTimeout.count()) * 1000L));
     set(curl_easy_setopt(h, CURLOPT_BUFFERSIZE, settings.receiveBufferSize));
-    if (!settings.caFile.empty()) {
-        set(curl_easy_setopt(h, CURLOPT_CAINFO, settings.caFile.c_str()));
-        set(curl_easy_setopt(h, CURLOPT_CAPATH, nullptr));
+    // Certificates of the user's own replace the system's store; libcurl reports a file that it
+    // cannot load, and the folders are looked at here.
+    if (!settings.caFile.empty() || !settings.caPath.empty()) {
+        set(curl_easy_setopt(h, CURLOPT_CAINFO,
+                             settings.caFile.empty() ? nullptr : settings.caFile.c_str()));
+        set(curl_easy_setopt(h, CURLOPT_CAPATH,
+                             settings.caPath.empty() ? nullptr : settings.caPath.c_str()));
+        trustedFoldersReadable = CertificateFoldersReadable(settings.caPath);
     }
     // Any connection may be TLS: a redirect may lead from http to https. A TLS backend without
     // this hook leaves the watch out, and then no body that ends with a TLS connection's end is
@@ -257,19 +266,29 @@ bool CHttpFile::QueryHeaderText(std::uint32_t level, std::string& text,
 std::uint32_t CHttpFile::ReadBody(void* buffer, std::uint32_t count) {
     if (!attached) Raise(errorInternal);
     if (count == 0) return 0;
-    if (!bodyDigest) bodyDigest.emplace(DigestChecks(headerBlock));
+    if (!digestChecked) {
+        digestChecked = true;
+        std::vector<DigestCheck> checks = DigestChecks(headerBlock);
+        if (!checks.empty()) digestWorker = std::make_unique<DigestWorker>(std::move(checks));
+    }
     if (!HasPending() && transferState.phase != Phase::done) Pump(true);
+    if (digestWorker && digestSubmitted < pending.size()) {
+        // What arrived since the last round (with the header block, the first time) goes to the
+        // checksums in one piece: one hand-over per round of the transfer, not per delivery.
+        digestWorker->Submit(pending.data() + digestSubmitted, pending.size() - digestSubmitted);
+        digestSubmitted = pending.size();
+    }
     if (HasPending()) {
         const std::size_t n = std::min<std::size_t>(count, pending.size() - pendingOffset);
         std::memcpy(buffer, pending.data() + pendingOffset, n);
         pendingOffset += n;
-        bodyDigest->Update(buffer, n);
         return static_cast<std::uint32_t>(n);
     }
     if (transferState.result != CURLE_OK || transferState.callbackError != 0)
         RaiseTransferFailure();
-    // The body is whole; it counts as received only if it is what the server vouched for.
-    const DigestVerdict verdict = bodyDigest->Finish();
+    // The body is whole, and every byte of it has been handed out; it counts as received only if
+    // it is what the server vouched for.
+    const DigestVerdict verdict = digestWorker ? digestWorker->Finish() : DigestVerdict::matches;
     if (verdict != DigestVerdict::matches) {
         Raise(verdict == DigestVerdict::differs ? errorDigestMismatch : errorInternal);
     }
@@ -546,12 +565,22 @@ size_t CHttpFile::OnBody(char* data, size_t size, size_t count, void* self) noex
     if (!file->HasPending()) {
         pending.clear();
         file->pendingOffset = 0;
+        file->digestSubmitted = 0;
     }
     if (pending.capacity() - pending.size() < length && file->HasPending()) {
         // No room behind the unread bytes: libcurl keeps this delivery and hands it over again
         // when the transfer is resumed, so the buffer never grows past its reserved size.
         file->transferState.paused = true;
         return CURL_WRITEFUNC_PAUSE;
+    }
+    if (file->digestWorker) {
+        // The checksums may still be reading the bytes about to be overwritten (or moved, when
+        // the buffer has to grow).
+        if (pending.capacity() - pending.size() < length) {
+            file->digestWorker->WaitIdle();
+        } else {
+            file->digestWorker->WaitUntilFree(pending.data() + pending.size(), length);
+        }
     }
     try {
         pending.insert(pending.end(), data, data + length);

@@ -4,14 +4,15 @@
 
 #include <chrono>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "webaccess/BodyDigest.h"
 #include "webaccess/ChallengeRounds.h"
 #include "webaccess/CurlHandles.h"
+#include "webaccess/DigestWorker.h"
 #include "webaccess/HeaderBlock.h"
 #include "webaccess/StallLimit.h"
 
@@ -72,6 +73,9 @@ class CHttpFile {
         if (tlsContext != nullptr && tlsContext == connectionState.tlsContext)
             connectionState.closeNotified = true;
     }
+    // Whether the folders of trusted certificates named in place of the system's store (if any)
+    // can be read; asked for each TLS connection.
+    bool TrustedFoldersReadable() const noexcept { return trustedFoldersReadable; }
 
   private:
     // How far the transfer has come.
@@ -183,11 +187,18 @@ class CHttpFile {
     // stallTimeout while a request waits for it.
     StallLimit stallLimit;
 
+    // See TrustedFoldersReadable.
+    bool trustedFoldersReadable = true;
+
     std::vector<char> pending;  // body bytes delivered by libcurl and not yet read
     std::size_t pendingOffset = 0;
-    // The checksums of the final response, computed over every byte that ReadBody hands out;
-    // made at the first ReadBody, when the header block is complete.
-    std::optional<BodyDigest> bodyDigest;
+    // The checksums of the final response, computed beside the transfer over every byte of
+    // pending, and so over every byte that ReadBody hands out; looked at from the first ReadBody,
+    // when the header block is complete, and made only when the response carries checks.
+    // Declared after pending, whose bytes it reads: it is stopped before they are freed.
+    bool digestChecked = false;
+    std::unique_ptr<DigestWorker> digestWorker;
+    std::size_t digestSubmitted = 0;  // the bytes at the start of pending given to digestWorker
 };
 
 }  // namespace korrin

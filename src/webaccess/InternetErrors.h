@@ -48,6 +48,9 @@ enum InternetError : std::uint32_t {
     errorRedirectInvalidUrl = 12034,
     // The body arrived whole but does not match a checksum that its server sent with it.
     errorDigestMismatch = 12036,
+    // The trusted certificates (the system's store, or the file or folders named in its place)
+    // could not be loaded.
+    errorTrustedCertificatesUnreadable = 12037,
     errorTlsCutOff = 12030,
     errorInterrupted = 12031,
 };

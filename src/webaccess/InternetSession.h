@@ -9,15 +9,18 @@ namespace korrin {
 
 class CHttpConnection;
 
-// Limits and trust settings of a session. The defaults are the program's; only tests set others,
-// never the command line or the environment.
+// Limits and trust settings of a session. The defaults are the program's; the front end names
+// trusted certificates of the user's own, and tests set the rest.
 struct SessionSettings {
     // Connecting to the server gives up after this long.
     std::chrono::seconds connectTimeout{60};
     // A transfer that receives nothing for this long fails.
     std::chrono::seconds stallTimeout{60};
-    // A file of CA certificates to trust instead of the system's store; empty for the system's.
+    // CA certificates to trust instead of the system's store: a file of them, a list of folders
+    // of them under hashed names (separated by ':'), or both; both empty for the system's store.
+    // Either one that cannot be loaded fails every secure connection.
     std::string caFile;
+    std::string caPath;
     // libcurl's receive buffer: the most that one delivery from the socket can hold.
     long receiveBufferSize = 128L * 1024;
     // A descriptor that becomes readable when the caller wants the transfer stopped (a signal

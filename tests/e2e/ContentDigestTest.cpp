@@ -1,17 +1,24 @@
 // Checksums sent by the server with a 200 answer, against the real binary and a scripted server on
-// loopback: a body that matches, or one that comes with no checksum korrin knows, is a success as
-// before; a body that does not match is a failure, and the bytes stay where they were written.
+// loopback: a body that matches, or one that comes with no checksum korrin knows or none in a form
+// it can compare, is a success as before; a body that does not match is a failure, and the bytes
+// stay where they were written.
 
+#include <dirent.h>
 #include <gtest/gtest.h>
 #include <openssl/evp.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstdio>
+#include <memory>
+#include <ostream>
 #include <string>
 #include <vector>
 
 #include "support/NginxServer.h"
 #include "support/Process.h"
 #include "support/ScriptedServer.h"
+#include "transfer/DownloadFile.h"
 
 namespace korrin::test {
 namespace {
@@ -50,6 +57,19 @@ std::string Base64Digest(const EVP_MD* algorithm, const std::string& data) {
 }
 
 std::string Sha256(const std::string& data) { return Base64Digest(EVP_sha256(), data); }
+
+std::string Sha256Hex(const std::string& data) {
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int length = 0;
+    EVP_Digest(data.data(), data.size(), digest, &length, EVP_sha256(), nullptr);
+    std::string text;
+    for (unsigned int i = 0; i < length; ++i) {
+        char pair[3];
+        std::snprintf(pair, sizeof pair, "%02x", digest[i]);
+        text += pair;
+    }
+    return text;
+}
 std::string Sha512(const std::string& data) { return Base64Digest(EVP_sha512(), data); }
 
 // A 200 answer with body in chunks of 1000 bytes.
@@ -88,6 +108,8 @@ struct DigestCase {
     bool matches;
 };
 
+void PrintTo(const DigestCase& c, std::ostream* out) { *out << c.name; }
+
 std::vector<DigestCase> DigestCases() {
     return {
         {"CorrectSha256ContentDigest",
@@ -114,8 +136,33 @@ std::vector<DigestCase> DigestCases() {
                    "Content-Digest: sha-512=:" + Sha512(body) + ":, sha-256=:" + Sha256(otherBody) +
                        ":\r\n"),
          body, false},
-        {"KnownAlgorithmUnreadableValue",
-         HttpReply(200, body, "Content-Digest: sha-256=:not base64!:\r\n"), body, false},
+        // A checksum in the wrong form can be compared with nothing: it fails no download.
+        {"KnownAlgorithmMalformedValue",
+         HttpReply(200, body, "Content-Digest: sha-256=:not base64!:\r\n"), body, true},
+        {"LegacyDigestInHex", HttpReply(200, body, "Digest: SHA-256=" + Sha256Hex(body) + "\r\n"),
+         body, true},
+        {"LegacyDigestInHexBesideAWrongOne",
+         HttpReply(
+             200, body,
+             "Digest: SHA-256=" + Sha256Hex(body) + ", SHA-512=" + Sha512(otherBody) + "\r\n"),
+         body, false},
+        // Both fields are checked, whichever of them is wrong.
+        {"ContentDigestRightReprDigestWrong",
+         HttpReply(200, body,
+                   "Content-Digest: sha-256=:" + Sha256(body) +
+                       ":\r\nRepr-Digest: sha-256=:" + Sha256(otherBody) + ":\r\n"),
+         body, false},
+        {"ContentDigestWrongReprDigestRight",
+         HttpReply(200, body,
+                   "Content-Digest: sha-256=:" + Sha256(otherBody) +
+                       ":\r\nRepr-Digest: sha-256=:" + Sha256(body) + ":\r\n"),
+         body, false},
+        // The quoted string holds a comma and a member-like text; the member after it is read.
+        {"MemberAfterAnEscapedQuote",
+         HttpReply(200, body,
+                   "Content-Digest: note=\"a \\\", sha-256=:" + Sha256(body) +
+                       ":\", sha-256=:" + Sha256(otherBody) + ":\r\n"),
+         body, false},
         {"ChunkedBodyCorrectDigest",
          ChunkedReply(body, "Content-Digest: sha-256=:" + Sha256(body) + ":\r\n"), body, true},
         {"ChunkedBodyWrongDigest",
@@ -210,6 +257,52 @@ TEST(ContentDigestFromNginx, ChecksABodyOfManyDeliveriesAndOnlyTheFinalAnswer) {
             << run.standardOutput;
         EXPECT_TRUE(ReadFile(folder.File("out")) == big) << "the stored bytes differ";
     }
+}
+
+// The threads of this process, as the system lists them.
+int ThreadCount() {
+    int count = 0;
+    const std::unique_ptr<DIR, int (*)(DIR*)> tasks(opendir("/proc/self/task"), &closedir);
+    if (!tasks) return -1;
+    while (const dirent* entry = readdir(tasks.get())) {
+        if (entry->d_name[0] != '.') ++count;
+    }
+    return count;
+}
+
+// The checksum is computed on a thread of its own while the body arrives. A connection that ends
+// in the middle of the body fails the download as before, keeps the bytes that arrived, and leaves
+// no thread behind. Run in-process, so that the server's script sees the download's threads.
+TEST(ContentDigestInProcess, ABodyCutOffLeavesNothingRunning) {
+    const int threadsBefore = ThreadCount() + 1;  // and the server's
+    std::atomic<bool> workerSeen = false;
+    const std::string part = body.substr(0, 3000);
+    ScriptedServer server([&](const std::string&, ScriptedConnection& connection) {
+        connection.Send("HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(body.size()) +
+                        "\r\nContent-Digest: sha-256=:" + Sha256(body) + ":\r\n\r\n" + part);
+        // The body is cut off once the download hashes beside the transfer (bounded: a worker
+        // that never starts leaves workerSeen false).
+        const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (!workerSeen && std::chrono::steady_clock::now() < giveUp) {
+            workerSeen = ThreadCount() > threadsBefore;
+        }
+    });
+    ASSERT_EQ(ThreadCount(), threadsBefore);
+
+    TempDir folder;
+    std::string errorText = "stale";
+    DownloadJob job;
+    job.server = "127.0.0.1";
+    job.port = server.Port();
+    job.object = "/cut.bin";
+    job.outputPath = folder.File("out.bin");
+    job.errorText = &errorText;
+    job.agent = "korrin 1.4";
+    EXPECT_EQ(DownloadFile(job), -1);
+    EXPECT_EQ(errorText, "The connection closed before the whole file had arrived.");
+    EXPECT_EQ(ThreadCount(), threadsBefore);
+    EXPECT_TRUE(workerSeen);
+    EXPECT_EQ(ReadFile(folder.File("out.bin")), part);
 }
 
 }  // namespace

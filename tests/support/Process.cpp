@@ -24,10 +24,12 @@ namespace korrin::test {
 
 namespace {
 
+// The variables that would point the program elsewhere than a test means: a proxy, or trusted
+// certificates in place of the system's store.
 bool IsProxyVariable(const std::string& entry) {
     static const char* const names[] = {
-        "http_proxy=", "https_proxy=", "HTTP_PROXY=", "HTTPS_PROXY=",
-        "all_proxy=",  "ALL_PROXY=",   "no_proxy=",   "NO_PROXY="};
+        "http_proxy=", "https_proxy=", "HTTP_PROXY=", "HTTPS_PROXY=",   "all_proxy=",
+        "ALL_PROXY=",  "no_proxy=",    "NO_PROXY=",   "SSL_CERT_FILE=", "SSL_CERT_DIR="};
     for (const char* name : names) {
         if (entry.rfind(name, 0) == 0) return true;
     }

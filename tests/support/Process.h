@@ -30,7 +30,8 @@ struct ProcessResult {
 };
 
 // Runs a program in a new session, so that it has no controlling terminal, with the proxy
-// variables removed from its environment. Waits for it to end, within the timeout.
+// variables and SSL_CERT_FILE and SSL_CERT_DIR removed from its environment. Waits for it to end,
+// within the timeout.
 ProcessResult RunProcess(const std::vector<std::string>& arguments,
                          const ProcessOptions& options = {});
 

@@ -20,7 +20,8 @@ TEST(LayerMessageTable, EveryNumberHasItsOwnOneLineText) {
         codes.push_back(code);
     codes.insert(codes.end(),
                  {errorHeaderIncomplete, errorCredentialsUnsendable, errorTransferFailed,
-                  errorRedirectInvalidUrl, errorTlsCutOff, errorInterrupted, errorDigestMismatch});
+                  errorRedirectInvalidUrl, errorTlsCutOff, errorInterrupted, errorDigestMismatch,
+                  errorTrustedCertificatesUnreadable});
     for (const std::uint32_t code : codes) {
         std::string text;
         ASSERT_TRUE(LookUpLayerMessage(code, text)) << code;
