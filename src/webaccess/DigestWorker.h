@@ -1,8 +1,8 @@
 #pragma once
 
-#include <array>
 #include <condition_variable>
 #include <cstddef>
+#include <memory>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -12,65 +12,55 @@
 
 namespace korrin {
 
-// Computes a body's checksums on a thread of its own, beside the transfer: the transfer hands it
-// each piece of the body as it arrives, in place, and goes on receiving and writing while the
-// piece is hashed. It is made only for a response that carries checks, so a body without any
-// costs nothing and starts no thread. If no thread can be started, each piece is hashed at once,
-// on the caller's thread.
+// Computes a body's checksums on a thread of its own, beside the transfer: the transfer copies
+// each piece of the body into the worker's ring and goes on receiving and writing while the
+// thread hashes it. It is made only for a response that carries checks, so a body without any
+// costs nothing and starts no thread. If the ring or the thread cannot be had, each piece is
+// hashed at once, on the caller's thread.
 //
-// The pieces are borrowed, not copied, so memory stays what the caller already holds: a piece's
-// bytes must stay unchanged, and in place, until WaitUntilFree has said so for them, or WaitIdle
-// or Finish has returned, or the worker is destroyed. Pieces are hashed in the order submitted.
+// The ring is the slack between the two: the transfer waits only when the thread has fallen a
+// whole ring behind, so that the short stalls of either side (the scheduler, a burst from the
+// socket) do not hold up the other. Memory stays bounded by the ring, whatever the body's size.
 class DigestWorker {
   public:
-    explicit DigestWorker(std::vector<DigestCheck> checks);
+    static constexpr std::size_t defaultRingBytes = std::size_t{1} << 20;
+
+    explicit DigestWorker(std::vector<DigestCheck> checks,
+                          std::size_t ringBytes = defaultRingBytes);
     // Stops the thread, after the stretch it is hashing, and waits for it: nothing outlives the
     // worker, whichever way the transfer ended.
     ~DigestWorker();
     DigestWorker(const DigestWorker&) = delete;
     DigestWorker& operator=(const DigestWorker&) = delete;
 
-    // Hands over the next size bytes of the body. Safe to call from a libcurl callback.
+    // Copies the next size bytes of the body in, waiting for room when the ring is full; the
+    // caller may reuse its own buffer as soon as this returns. Safe to call from a libcurl
+    // callback.
     void Submit(const char* data, std::size_t size) noexcept;
 
-    // Returns once no byte of [from, from + size) is submitted and still to be hashed, so that
-    // the caller may overwrite them; bytes elsewhere may still be hashed meanwhile.
-    void WaitUntilFree(const char* from, std::size_t size) noexcept;
-
-    // Returns once every piece submitted so far has been hashed.
-    void WaitIdle() noexcept;
-
-    // Waits for the last piece and gives the verdict on the whole body; every later call returns
-    // the same.
+    // Waits for the last byte to be hashed and gives the verdict on the whole body; every later
+    // call returns the same.
     DigestVerdict Finish() noexcept;
 
   private:
-    // A stretch of memory submitted and not yet taken by the thread.
-    struct Span {
-        const char* next = nullptr;
-        const char* end = nullptr;
-    };
-
     void Run() noexcept;
-    // Waits, with lock held on mutex, until done() holds, waking the thread first if it sleeps
-    // on bytes it has not been told about.
-    template <typename Done>
-    void WaitFor(std::unique_lock<std::mutex>& lock, Done done);
-    bool Overlaps(const char* from, const char* to) const;
+    // Wakes the thread, with mutex held, when it sleeps while bytes wait for it.
+    void WakeIfAsleep();
 
     BodyDigest digest;  // fed by the thread while it runs, else by the caller
+    std::size_t capacity;
+    std::unique_ptr<char[]> ring;  // owned; null when hashing on the caller's thread
     std::mutex mutex;
-    std::condition_variable wake;
-    // Guarded by mutex from here on. Pieces that follow one another in memory extend the last
-    // run; a piece elsewhere starts the next (the caller reuses its buffer from the start).
-    std::array<Span, 2> runs;
-    std::size_t runCount = 0;
-    std::size_t untold = 0;          // bytes submitted since the thread was last woken
-    const char* busyFrom = nullptr;  // the stretch the thread is hashing, empty when none
-    const char* busyTo = nullptr;
+    std::condition_variable work;  // the thread waits here for bytes, or to stop
+    std::condition_variable room;  // the caller waits here for room, or for the last byte
+    // Guarded by mutex. Counts of bytes since the start: [hashed, submitted) is in the ring, at
+    // offsets taken modulo capacity.
+    std::size_t submitted = 0;
+    std::size_t hashed = 0;
+    std::size_t untold = 0;      // bytes submitted since the thread last went to sleep
     bool stopping = false;       // the thread is to end
-    bool ownerWaiting = false;   // the caller waits for the thread
-    bool threadWaiting = false;  // the thread waits for bytes
+    bool threadAsleep = false;   // the thread waits for bytes
+    bool callerWaiting = false;  // the caller waits for room or for the last byte
     std::thread thread;          // joined by the destructor; not started when it could not be
 };
 

@@ -573,15 +573,6 @@ size_t CHttpFile::OnBody(char* data, size_t size, size_t count, void* self) noex
         file->transferState.paused = true;
         return CURL_WRITEFUNC_PAUSE;
     }
-    if (file->digestWorker) {
-        // The checksums may still be reading the bytes about to be overwritten (or moved, when
-        // the buffer has to grow).
-        if (pending.capacity() - pending.size() < length) {
-            file->digestWorker->WaitIdle();
-        } else {
-            file->digestWorker->WaitUntilFree(pending.data() + pending.size(), length);
-        }
-    }
     try {
         pending.insert(pending.end(), data, data + length);
     } catch (...) {

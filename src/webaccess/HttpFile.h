@@ -192,10 +192,10 @@ class CHttpFile {
 
     std::vector<char> pending;  // body bytes delivered by libcurl and not yet read
     std::size_t pendingOffset = 0;
-    // The checksums of the final response, computed beside the transfer over every byte of
-    // pending, and so over every byte that ReadBody hands out; looked at from the first ReadBody,
-    // when the header block is complete, and made only when the response carries checks.
-    // Declared after pending, whose bytes it reads: it is stopped before they are freed.
+    // The checksums of the final response, computed beside the transfer over a copy of every
+    // byte of pending, and so over every byte that ReadBody hands out; looked at from the first
+    // ReadBody, when the header block is complete, and made only when the response carries
+    // checks.
     bool digestChecked = false;
     std::unique_ptr<DigestWorker> digestWorker;
     std::size_t digestSubmitted = 0;  // the bytes at the start of pending given to digestWorker
