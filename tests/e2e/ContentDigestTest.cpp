@@ -3,7 +3,6 @@
 // it can compare, is a success as before; a body that does not match is a failure, and the bytes
 // stay where they were written.
 
-#include <dirent.h>
 #include <gtest/gtest.h>
 #include <openssl/evp.h>
 
@@ -257,17 +256,6 @@ TEST(ContentDigestFromNginx, ChecksABodyOfManyDeliveriesAndOnlyTheFinalAnswer) {
             << run.standardOutput;
         EXPECT_TRUE(ReadFile(folder.File("out")) == big) << "the stored bytes differ";
     }
-}
-
-// The threads of this process, as the system lists them.
-int ThreadCount() {
-    int count = 0;
-    const std::unique_ptr<DIR, int (*)(DIR*)> tasks(opendir("/proc/self/task"), &closedir);
-    if (!tasks) return -1;
-    while (const dirent* entry = readdir(tasks.get())) {
-        if (entry->d_name[0] != '.') ++count;
-    }
-    return count;
 }
 
 // The checksum is computed on a thread of its own while the body arrives. A connection that ends

@@ -36,7 +36,7 @@
 #include "support/Process.h"
 #include "support/Sanitizer.h"
 #include "support/ScriptedServer.h"
-#include "support/ScriptedTlsServer.h"
+#include "support/TlsServer.h"
 #include "transfer/DownloadFile.h"
 
 namespace korrin::test {
@@ -796,8 +796,8 @@ class CaseServers {
             });
         ports.plain = plain->Port();
         if (UsesTls(c)) {
-            tls = std::make_unique<ScriptedTlsServer>([this](const std::string& request,
-                                                             TlsConnection& connection) {
+            tls = std::make_unique<TlsServer>([this](const std::string& request,
+                                                     TlsConnection& connection) {
                 const Answer* answer = AnswerFor(c, request);
                 if (answer != nullptr && !answer->tlsCloseNotify) connection.CutOff();
                 Serve(request,
@@ -818,7 +818,7 @@ class CaseServers {
     const Case& c;
     Ports ports;
     std::unique_ptr<ScriptedServer> plain;
-    std::unique_ptr<ScriptedTlsServer> tls;
+    std::unique_ptr<TlsServer> tls;
 };
 
 // What one run ended with.

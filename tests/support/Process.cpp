@@ -1,5 +1,6 @@
 #include "support/Process.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <sched.h>
@@ -14,6 +15,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <sstream>
 #include <stdexcept>
 #include <string_view>
@@ -190,6 +192,16 @@ void WriteFile(const std::string& path, const std::string& content) {
 bool FileExists(const std::string& path) {
     struct stat info {};
     return stat(path.c_str(), &info) == 0;
+}
+
+int ThreadCount() {
+    int count = 0;
+    const std::unique_ptr<DIR, int (*)(DIR*)> tasks(opendir("/proc/self/task"), &closedir);
+    if (!tasks) return -1;
+    while (const dirent* entry = readdir(tasks.get())) {
+        if (entry->d_name[0] != '.') ++count;
+    }
+    return count;
 }
 
 }  // namespace korrin::test

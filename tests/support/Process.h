@@ -61,4 +61,7 @@ std::string ReadFile(const std::string& path);
 void WriteFile(const std::string& path, const std::string& content);
 bool FileExists(const std::string& path);
 
+// The threads of this process, as the system lists them; -1 when they cannot be listed.
+int ThreadCount();
+
 }  // namespace korrin::test

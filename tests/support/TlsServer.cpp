@@ -3,6 +3,8 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <pthread.h>
+#include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -31,6 +33,12 @@ bool TlsConnection::Send(const std::string& bytes) {
 }
 
 TlsServer::TlsServer(Script theScript)
+    : TlsServer(RequestScript(
+          [answer = std::move(theScript)](const std::string&, TlsConnection& connection) {
+              answer(connection);
+          })) {}
+
+TlsServer::TlsServer(RequestScript theScript)
     : script(std::move(theScript)), context(SSL_CTX_new(TLS_server_method())) {
     if (!context ||
         SSL_CTX_use_certificate_chain_file(context.get(), (certificates + "valid.pem").c_str()) !=
@@ -55,6 +63,12 @@ TlsServer::~TlsServer() {
 }
 
 void TlsServer::Serve() {
+    // OpenSSL writes to the socket without MSG_NOSIGNAL: with SIGPIPE held back in this thread
+    // alone, a write to a client that has gone fails instead of ending the process.
+    sigset_t pipeSignal;
+    sigemptyset(&pipeSignal);
+    sigaddset(&pipeSignal, SIGPIPE);
+    pthread_sigmask(SIG_BLOCK, &pipeSignal, nullptr);
     while (true) {
         pollfd fds[2] = {{listenFd, POLLIN, 0}, {stopPipe[0], POLLIN, 0}};
         if (poll(fds, 2, -1) < 0 || fds[1].revents != 0) return;
@@ -73,9 +87,11 @@ void TlsServer::Serve() {
                 request.append(buffer, n);
             }
             TlsConnection connection(ssl.get());
-            script(connection);
+            script(request, connection);
             if (!connection.IsCutOff()) SSL_shutdown(ssl.get());
         }
+        // Half-close first, so that the client sees the end of the data rather than a reset.
+        shutdown(fd, SHUT_WR);
         close(fd);
     }
 }

@@ -1,4 +1,3 @@
-#include <dirent.h>
 #include <gtest/gtest.h>
 #include <openssl/evp.h>
 
@@ -8,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "support/Process.h"
 #include "webaccess/BodyDigest.h"
 #include "webaccess/ContentDigest.h"
 #include "webaccess/DigestWorker.h"
@@ -242,17 +242,6 @@ TEST(BodyDigest, ComparesTheBodyFedInPieces) {
     }
 }
 
-// The threads of this process, as the system lists them.
-int ThreadCount() {
-    int count = 0;
-    const std::unique_ptr<DIR, int (*)(DIR*)> tasks(opendir("/proc/self/task"), &closedir);
-    if (!tasks) return -1;
-    while (const dirent* entry = readdir(tasks.get())) {
-        if (entry->d_name[0] != '.') ++count;
-    }
-    return count;
-}
-
 // A body fed through one small buffer that is refilled at once, as the transfer reuses its
 // pending buffer, in pieces that do not divide the ring: the worker hashes its own copy, in order
 // and across the ring's end, and the caller overtakes it only by as much as the ring holds.
@@ -268,7 +257,7 @@ TEST(DigestWorker, HashesACopyBesideTheCaller) {
     changed[body.size() - 1] ^= 1;
 
     for (const std::string* fed : {&body, &changed}) {
-        const int threadsBefore = ThreadCount();
+        const int threadsBefore = test::ThreadCount();
         DigestWorker worker({right}, 256 * 1024);
         constexpr std::size_t piece = 100 * 1000;
         std::vector<char> buffer(piece);
@@ -278,7 +267,7 @@ TEST(DigestWorker, HashesACopyBesideTheCaller) {
             worker.Submit(buffer.data(), size);
             std::memset(buffer.data(), 0, size);
         }
-        EXPECT_EQ(ThreadCount(), threadsBefore + 1) << "the worker hashes on a thread of its own";
+        EXPECT_EQ(test::ThreadCount(), threadsBefore + 1) << "the worker hashes on a thread of its own";
         EXPECT_EQ(worker.Finish(), fed == &body ? DigestVerdict::matches : DigestVerdict::differs);
     }
 }
@@ -286,14 +275,14 @@ TEST(DigestWorker, HashesACopyBesideTheCaller) {
 // A worker given a piece and dropped without a verdict, as on a failed transfer, leaves no
 // thread behind.
 TEST(DigestWorker, EndsItsThreadWhenDroppedMidBody) {
-    const int threadsBefore = ThreadCount();
+    const int threadsBefore = test::ThreadCount();
     const std::string piece(1024 * 1024, 'x');
     {
         DigestWorker worker({good256});
         worker.Submit(piece.data(), piece.size());
-        EXPECT_EQ(ThreadCount(), threadsBefore + 1);
+        EXPECT_EQ(test::ThreadCount(), threadsBefore + 1);
     }
-    EXPECT_EQ(ThreadCount(), threadsBefore);
+    EXPECT_EQ(test::ThreadCount(), threadsBefore);
 }
 
 }  // namespace
