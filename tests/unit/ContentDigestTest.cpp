@@ -267,7 +267,8 @@ TEST(DigestWorker, HashesACopyBesideTheCaller) {
             worker.Submit(buffer.data(), size);
             std::memset(buffer.data(), 0, size);
         }
-        EXPECT_EQ(test::ThreadCount(), threadsBefore + 1) << "the worker hashes on a thread of its own";
+        EXPECT_EQ(test::ThreadCount(), threadsBefore + 1)
+            << "the worker hashes on a thread of its own";
         EXPECT_EQ(worker.Finish(), fed == &body ? DigestVerdict::matches : DigestVerdict::differs);
     }
 }
