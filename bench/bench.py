@@ -1,11 +1,12 @@
 """Side-by-side download benchmark of korrin, curl and wget against a local nginx.
 
-For each size, after a warm-up, every round downloads the file once with each tool, in turn, in
-two modes: standard output on a pseudo-terminal (so each tool draws its progress display as a user
-sees it) and standard output to a file. Each run is wrapped in /usr/bin/time -v for wall time,
-user and system CPU and peak resident memory; in terminal mode the bytes the tool wrote to the
-terminal are counted. Every downloaded file is compared with the source. Prints a Markdown table
-of medians and the korrin/curl and korrin/wget ratios (medians of the per-round ratios).
+For each size, after a warm-up, every round downloads the file once with each tool, in turn, in an
+order that changes from round to round (see round_order), in two modes: standard output on a
+pseudo-terminal (so each tool draws its progress display as a user sees it) and standard output to
+a file. Each run is wrapped in /usr/bin/time -v for wall time, user and system CPU and peak
+resident memory; in terminal mode the bytes the tool wrote to the terminal are counted. Every
+downloaded file is compared with the source. Prints a Markdown table of medians and the korrin/curl
+and korrin/wget ratios (medians of the per-round ratios).
 
 A fourth row per size, "korrin sha-256", fetches the same file under another name for which nginx
 adds a Content-Digest header with its SHA-256 (computed here, before the server starts), so korrin
@@ -105,6 +106,25 @@ def parse_time(path):
             "rss_kb": int(field("Maximum resident set size (kbytes)"))}
 
 
+def round_order(tools, rnd):
+    """The order of the tools in round rnd: a balanced Latin square (Williams), so that over each
+    len(tools) rounds every tool runs once in every place and after every other tool once. A run
+    inherits what the run before it left (its file just removed, memory just freed, writeback):
+    on this kind of machine a plain korrin run right after wget's took 0.50 to 0.57 s where the
+    same run first in its round took 0.40 to 0.46 s, so with one fixed order the row that always
+    follows wget would carry that cost alone. --rounds as a multiple of the number of tools (4)
+    gives every order equal weight."""
+    n = len(tools)
+    first, low, high = [0], 1, n - 1
+    while len(first) < n:  # 0, 1, n-1, 2, n-2, ...
+        first.append(low)
+        low += 1
+        if len(first) < n:
+            first.append(high)
+            high -= 1
+    return [tools[(i + rnd) % n] for i in first]
+
+
 def run_on_pty(argv):
     """Runs argv with stdin/stdout/stderr on a new pseudo-terminal; returns bytes it wrote there."""
     pid, fd = pty.fork()
@@ -190,7 +210,7 @@ def main():
             source = f"{root}/{size}.bin"
             for mode in ("pty", "file"):
                 for rnd in range(args.rounds + 1):  # round 0 is the warm-up
-                    for tool in tools:
+                    for tool in round_order(tools, rnd):
                         out = f"{work}/out-{tool.replace(' ', '-')}"
                         timing = f"{work}/time-{tool.replace(' ', '-')}"
                         argv = ["/usr/bin/time", "-v", "-o", timing] + commands(tool, args.korrin, url, out)
@@ -246,8 +266,8 @@ def main():
                       f"{med['sys']:.3f} | {int(med['rss_kb'])} | {int(med['term'])} | " + " | ".join(extra) + " |")
 
     # What checking the checksum costs: the sha-256 row against the plain korrin row of the same
-    # rounds (the two run back to back in every round): both median wall times, the ratio of the
-    # medians, and the medians of the per-round ratios.
+    # rounds: both median wall times, the ratio of the medians, and the medians of the per-round
+    # ratios.
     print()
     print("| size | stdout | korrin wall s | korrin sha-256 wall s | ratio of medians |"
           " median per-round ratio | CPU vs plain korrin | user s added |")
