@@ -24,7 +24,7 @@ namespace korrin {
 class DigestWorker {
   public:
     // Four of the transfer's reads of 128 KiB: a smaller ring makes the transfer wait on the
-    // thread's wake-ups (256 KiB costs a tenth more time on a large download), a larger one buys
+    // thread's wake-ups (256 KiB costs a sixth more time on a large download), a larger one buys
     // little more speed for memory that every checked download then holds.
     static constexpr std::size_t defaultRingBytes = std::size_t{512} << 10;
 
