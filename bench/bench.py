@@ -109,12 +109,11 @@ def parse_time(path):
 def round_order(tools, rnd):
     """The order of the tools in round rnd: a balanced Latin square (Williams), so that over each
     len(tools) rounds every tool runs once in every place and, for an even number of tools as here,
-    once after every other tool. A run
-    inherits what the run before it left (its file just removed, memory just freed, writeback):
-    on this kind of machine a plain korrin run right after wget's took 0.50 to 0.57 s where the
-    same run first in its round took 0.40 to 0.46 s, so with one fixed order the row that always
-    follows wget would carry that cost alone. --rounds as a multiple of the number of tools (4)
-    gives every order equal weight."""
+    once after every other tool. A run inherits what the run before it left (its file just removed,
+    memory just freed, writeback): on this kind of machine a plain korrin run right after wget's
+    took 0.50 to 0.57 s where the same run first in its round took 0.40 to 0.46 s, so with one
+    fixed order the row that always follows wget would carry that cost alone. --rounds as a
+    multiple of the number of tools (4) gives every order equal weight."""
     n = len(tools)
     first, low, high = [0], 1, n - 1
     while len(first) < n:  # 0, 1, n-1, 2, n-2, ...
