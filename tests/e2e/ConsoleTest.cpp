@@ -10,6 +10,7 @@
 #include <ostream>
 #include <string>
 
+#include "support/ConsoleTexts.h"
 #include "support/Loopback.h"
 #include "support/Process.h"
 #include "support/ScriptedServer.h"
@@ -19,7 +20,6 @@ namespace {
 
 const std::string bannerLine = "korrin 1.4\n\n";
 const std::string downloading = "Downloading...\n";
-const std::string pause = "\nPress any key to continue...";
 
 // The part of the output that the progress meter draws is its own affair: these checks look at
 // what comes before and after it.

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "support/ConsoleTexts.h"
 #include "support/NginxServer.h"
 #include "support/Process.h"
 #include "support/ScriptedServer.h"
@@ -22,10 +23,6 @@
 namespace korrin::test {
 namespace {
 
-const std::string banner = "korrin 1.4\n\nDownloading...\n";
-const std::string fullBar = "\r100% [>>>>>>>>>>>>>>>>>>>>]";
-const std::string closingLine = fullBar + "                                  \n";
-const std::string retrievedOk = "File retrieved ok.\n";
 const std::string mismatchVerdict =
     "Error retrieving file: The file that arrived does not match the checksum the server sent.\n"
     "\nPress any key to continue...";
@@ -193,7 +190,7 @@ TEST_P(ContentDigest, DecidesTheVerdictAndKeepsTheBytes) {
     EXPECT_FALSE(toFile.timedOut);
     EXPECT_EQ(toFile.standardError, "");
     const std::string& out = toFile.standardOutput;
-    EXPECT_EQ(out.rfind(banner, 0), 0u) << out;
+    EXPECT_EQ(out.rfind(consoleStart, 0), 0u) << out;
     if (c.matches) {
         EXPECT_EQ(toFile.exitStatus, 0) << out;
         EXPECT_TRUE(EndsWith(out, closingLine + retrievedOk)) << out;

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "support/ConsoleTexts.h"
 #include "support/Process.h"
 #include "support/ScriptedServer.h"
 
@@ -18,11 +19,6 @@ namespace {
 
 using namespace std::chrono_literals;
 
-const std::string consoleStart = "korrin 1.4\n\nDownloading...\n";
-const std::string oldContent = "bytes from an earlier download\n";
-const std::string pause = "\nPress any key to continue...";
-
-const std::string notValid = "The server sent a response that is not valid HTTP.";
 const std::string headersTooLarge = "The server's response headers were too large to read.";
 const std::string notReceived = "The response could not be received from the server.";
 

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "frontend/Messages.h"
+#include "support/InProcessDownload.h"
 #include "support/Loopback.h"
 #include "support/NginxServer.h"
 #include "support/Process.h"
@@ -60,8 +61,6 @@ sockaddr_in Loopback(std::uint16_t port) {
 std::string Url(std::uint16_t port, const std::string& path = "/file.bin") {
     return "http://127.0.0.1:" + std::to_string(port) + path;
 }
-
-const std::string certificates = KORRIN_TEST_DATA "/tls/";
 
 // The header block and the first ten of a hundred announced body bytes.
 const std::string partialReply = HttpReply(200, "0123456789", "Content-Length: 100\r\n");
@@ -223,31 +222,16 @@ INSTANTIATE_TEST_SUITE_P(
 // The program trusts only the system's certificate store and keeps its time-outs long; these
 // failures need the test CA trusted or short time-outs, which only a caller inside the process
 // can set, so they are shown through DownloadFile.
-struct InProcessRun {
-    std::int32_t result;
-    std::string errorText;
-    std::string verdict;  // the front end's line for the result
-};
-
 InProcessRun Download(std::uint16_t port, bool secure, const SessionSettings& settings,
                       const std::string& outputPath) {
-    std::string errorText = "untouched";
-    DownloadJob job = LoopbackJob(port, "/file.bin", outputPath, errorText);
-    job.secure = secure;
-    const std::unique_ptr<std::FILE, int (*)(std::FILE*)> console(std::tmpfile(), &std::fclose);
-    DownloadEnvironment environment;
-    environment.session = settings;
-    environment.console = console.get();
-    const std::int32_t result = DownloadFile(job, environment);
-    char verdict[2048];
-    std::snprintf(verdict, sizeof verdict, messages::retrievalFailed, errorText.c_str());
-    return {result, errorText, verdict};
+    return DownloadInProcess(port, "/file.bin", secure, settings, outputPath);
 }
 
-SessionSettings TrustingTestCa() {
-    SessionSettings settings;
-    settings.caFile = certificates + "ca.pem";
-    return settings;
+// The front end's line for a failure with this text.
+std::string Verdict(const std::string& errorText) {
+    char verdict[2048];
+    std::snprintf(verdict, sizeof verdict, messages::retrievalFailed, errorText.c_str());
+    return verdict;
 }
 
 struct CertificateCase {
@@ -272,7 +256,7 @@ TEST_P(CertificateReport, NamesWhatIsWrongWithTheCertificate) {
     }
     EXPECT_EQ(run.result, -1);
     EXPECT_EQ(run.errorText, c.text);
-    EXPECT_EQ(run.verdict, "Error retrieving file: " + c.text + "\n");
+    EXPECT_EQ(Verdict(run.errorText), "Error retrieving file: " + c.text + "\n");
     EXPECT_FALSE(FileExists(folder.File("out")));
 }
 

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "support/ConsoleTexts.h"
 #include "support/Process.h"
 #include "support/ScriptedServer.h"
 
@@ -17,14 +18,6 @@ namespace korrin::test {
 namespace {
 
 using namespace std::chrono_literals;
-
-const std::string consoleStart = "korrin 1.4\n\nDownloading...\n";
-const std::string oldContent = "bytes from an earlier download\n";
-const std::string pause = "\nPress any key to continue...";
-// The closing line of a download that ended normally: the full bar and 34 blanks.
-const std::string closingLine = "\r100% [>>>>>>>>>>>>>>>>>>>>]" + std::string(34, ' ') + "\n";
-// The line drawn for a body that arrived whole in one chunk.
-const std::string fullBar = "\r100% [>>>>>>>>>>>>>>>>>>>>]";
 
 std::string Failed(const std::string& text) {
     return "Error retrieving file: " + text + "\n" + pause;
@@ -35,7 +28,6 @@ std::string HeaderComment(const std::string& block) {
 }
 
 const std::string closedEarly = "The connection closed before the whole file had arrived.";
-const std::string notValid = "The server sent a response that is not valid HTTP.";
 const std::string headersCut = "The connection closed before the response headers had all arrived.";
 const std::string notFound =
     "Error 404 retrieving file: File not found, please check the URL.\n" + pause;

@@ -17,6 +17,7 @@
 #include <optional>
 #include <string>
 
+#include "support/InProcessDownload.h"
 #include "support/Loopback.h"
 #include "support/Process.h"
 #include "support/ScriptedServer.h"
@@ -30,28 +31,9 @@ const std::string closeFramed = "HTTP/1.0 200 OK\r\n\r\n0123456789";
 const std::string tlsCutOff =
     "The secure connection was cut off before the server ended it: the file may be incomplete.";
 
-struct InProcessRun {
-    std::int32_t result;
-    std::string errorText;
-};
-
 InProcessRun Download(std::uint16_t port, bool secure, const SessionSettings& settings,
                       const std::string& outputPath) {
-    std::string errorText = "untouched";
-    DownloadJob job = LoopbackJob(port, "/start", outputPath, errorText);
-    job.secure = secure;
-    const std::unique_ptr<std::FILE, int (*)(std::FILE*)> console(std::tmpfile(), &std::fclose);
-    DownloadEnvironment environment;
-    environment.session = settings;
-    environment.console = console.get();
-    const std::int32_t result = DownloadFile(job, environment);
-    return {result, errorText};
-}
-
-SessionSettings TrustingTestCa() {
-    SessionSettings settings;
-    settings.caFile = KORRIN_TEST_DATA "/tls/ca.pem";
-    return settings;
+    return DownloadInProcess(port, "/start", secure, settings, outputPath);
 }
 
 std::string Redirect(const std::string& location) {

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "support/ConsoleTexts.h"
 #include "support/Process.h"
 #include "support/Sanitizer.h"
 #include "support/ScriptedServer.h"
@@ -20,11 +21,6 @@ namespace {
 
 using namespace std::chrono_literals;
 
-const std::string consoleStart = "korrin 1.4\n\nDownloading...\n";
-const std::string oldContent = "bytes from an earlier download\n";
-const std::string pause = "\nPress any key to continue...";
-const std::string closingLine = "\r100% [>>>>>>>>>>>>>>>>>>>>]" + std::string(34, ' ') + "\n";
-const std::string fullBar = "\r100% [>>>>>>>>>>>>>>>>>>>>]";
 const std::string retrieved = fullBar + closingLine + "File retrieved ok.\n";
 const std::string badCredentials = "Error 401 retrieving file: Bad username or password.\n" + pause;
 const std::string notFound =

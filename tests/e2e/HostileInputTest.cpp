@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "support/ConsoleTexts.h"
 #include "support/Loopback.h"
 #include "support/Process.h"
 #include "support/ScriptedServer.h"
@@ -81,9 +82,9 @@ TEST_P(CredentialsOnTheWire, OfferedOnlyWhenSendableAndNamed) {
     for (const std::string& request : requests) {
         EXPECT_EQ(request.find("X-Injected"), std::string::npos) << request;
     }
-    const bool success = c.verdict == "File retrieved ok.\n";
+    const bool success = c.verdict == retrievedOk;
     EXPECT_EQ(run.exitStatus, success ? 0 : 1);
-    const std::string end = c.verdict + (success ? "" : "\nPress any key to continue...");
+    const std::string end = c.verdict + (success ? "" : pause);
     EXPECT_TRUE(
         run.standardOutput.size() >= end.size() &&
         run.standardOutput.compare(run.standardOutput.size() - end.size(), end.size(), end) == 0)
@@ -91,7 +92,6 @@ TEST_P(CredentialsOnTheWire, OfferedOnlyWhenSendableAndNamed) {
     EXPECT_EQ(FileExists(folder.File("out")), success);
 }
 
-const std::string retrieved = "File retrieved ok.\n";
 const std::string refused401 = "Error 401 retrieving file: Bad username or password.\n";
 const std::string unsendable = "Error retrieving file: " + unsendableText + "\n";
 
@@ -108,25 +108,25 @@ INSTANTIATE_TEST_SUITE_P(
                        {"-u", "alice"},
                        "Authorization: Basic YWxpY2U6",
                        2,
-                       retrieved},
+                       retrievedOk},
         CredentialCase{"BothBasic",
                        basic,
                        {"-u", "alice", "-p", "secret"},
                        "Authorization: Basic YWxpY2U6c2VjcmV0",
                        2,
-                       retrieved},
+                       retrievedOk},
         CredentialCase{"UserNameAloneDigest",
                        digest,
                        {"-u", "alice"},
                        "Authorization: Digest username=\"alice\"",
                        2,
-                       retrieved},
+                       retrievedOk},
         CredentialCase{"BothDigest",
                        digest,
                        {"-u", "alice", "-p", "secret"},
                        "Authorization: Digest username=\"alice\"",
                        2,
-                       retrieved},
+                       retrievedOk},
         CredentialCase{"HeaderLineInUserNameDigest",
                        digest,
                        {"-u", "alice\r\nX-Injected: 1", "-p", "secret"},

@@ -8,14 +8,13 @@
 #include <string>
 #include <vector>
 
+#include "support/ConsoleTexts.h"
 #include "support/Process.h"
 #include "support/Sanitizer.h"
 #include "support/ScriptedServer.h"
 
 namespace korrin::test {
 namespace {
-
-const std::string oldContent = "bytes from an earlier download\n";
 
 struct ShortageCase {
     const char* name;

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "support/ConsoleTexts.h"
 #include "support/Process.h"
 #include "support/ScriptedServer.h"
 #include "support/TerminalRun.h"
@@ -16,9 +17,6 @@ namespace {
 
 const std::string banner = "korrin 1.4\n\n";
 const std::string downloading = "Downloading...\n";
-const std::string fullBar = "\r100% [>>>>>>>>>>>>>>>>>>>>]";
-const std::string closingLine = fullBar + "                                  \n";
-const std::string retrievedOk = "File retrieved ok.\n";
 
 // A body whose bytes differ from place to place, so that a misplaced chunk shows in the file.
 std::string PatternBody(std::size_t length) {

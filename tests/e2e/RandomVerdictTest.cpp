@@ -32,6 +32,7 @@
 #include <utility>
 #include <vector>
 
+#include "support/ConsoleTexts.h"
 #include "support/Loopback.h"
 #include "support/Process.h"
 #include "support/Sanitizer.h"
@@ -429,7 +430,6 @@ class Generator {
 // The oracle: what korrin must end with, from the bytes the server sends.
 
 const std::string noResponse = "The server closed the connection without sending a response.";
-const std::string notValid = "The server sent a response that is not valid HTTP.";
 const std::string headersCut = "The connection closed before the response headers had all arrived.";
 const std::string bodyCut = "The connection closed before the whole file had arrived.";
 const std::string tlsCut =
@@ -777,9 +777,7 @@ Expected Predict(const Case& c, const Ports& ports) {
 // ---------------------------------------------------------------------------------------------
 // The runs.
 
-const std::string oldContent = "bytes from an earlier download\n";
 const std::string pressAnyKey = "\nPress any key to continue...";
-const std::string consoleStart = "korrin 1.4\n\nDownloading...\n";
 
 bool UsesTls(const Case& c) {
     return std::any_of(c.hops.begin(), c.hops.end(), [](const Hop& h) { return h.tls; });

@@ -8,6 +8,7 @@
 #include <memory>
 #include <random>
 
+#include "support/InProcessDownload.h"
 #include "support/Loopback.h"
 #include "support/NginxServer.h"
 #include "support/Process.h"
@@ -18,7 +19,6 @@
 namespace korrin::test {
 namespace {
 
-const std::string tlsData = std::string(KORRIN_TEST_DATA) + "/tls/";
 // The verdict on a certificate that no trusted authority signed. A server that is not spoken TLS
 // to answers otherwise, so this shows that the program did speak it.
 const std::string untrustedCertificate =
@@ -334,23 +334,13 @@ TEST_F(NginxSpine, MissingFileIsNotFound) {
     EXPECT_FALSE(FileExists(dir.File("out")));
 }
 
-// Downloads url in-process, trusting the test CA.
-std::int32_t DownloadTrustingTestCa(const NginxServer& server, const std::string& object,
-                                    const std::string& outputPath, std::string& errorText) {
-    DownloadJob job = LoopbackJob(server.Port(), object, outputPath, errorText);
-    job.secure = true;
-    DownloadEnvironment environment;
-    environment.session.caFile = tlsData + "ca.pem";
-    return DownloadFile(job, environment);
-}
-
 TEST(SpineTls, HttpsIsFetchedOverVerifiedTls) {
     NginxServer nginx(NginxServer::TlsConfig("valid"));
     WriteFile(nginx.Root() + "/s.txt", "over tls\n");
     TempDir dir;
-    std::string errorText;
-    EXPECT_EQ(DownloadTrustingTestCa(nginx, "/s.txt", dir.File("out"), errorText), 200)
-        << errorText;
+    const InProcessRun inProcess =
+        DownloadInProcess(nginx.Port(), "/s.txt", true, TrustingTestCa(), dir.File("out"));
+    EXPECT_EQ(inProcess.result, 200) << inProcess.errorText;
     EXPECT_EQ(ReadFile(dir.File("out")), "over tls\n");
 
     // The binary trusts only the system's store, where the test CA is not: it speaks TLS, and
@@ -404,7 +394,7 @@ TEST(SpineTls, RedirectsAcrossSchemesAreFollowedWithoutTheCredentials) {
             job.password = "wonderland";
         }
         DownloadEnvironment environment;
-        environment.session.caFile = tlsData + "ca.pem";
+        environment.session = TrustingTestCa();
         environment.console = nullptr;
         return DownloadFile(job, environment);
     };

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "support/ConsoleTexts.h"
 #include "support/NginxServer.h"
 #include "support/Process.h"
 #include "support/ScriptedServer.h"
@@ -23,12 +24,10 @@ namespace korrin::test {
 namespace {
 
 const std::string tlsData = std::string(KORRIN_TEST_DATA) + "/tls/";
-const std::string banner = "korrin 1.4\n\nDownloading...\n";
-const std::string retrievedOk = "File retrieved ok.\n";
 const std::string body = "trusted by the user's own CA\n";
 
 std::string Failed(const std::string& text) {
-    return banner + "Error retrieving file: " + text + "\n\nPress any key to continue...";
+    return consoleStart + "Error retrieving file: " + text + "\n" + pause;
 }
 
 const std::string cannotLoad = Failed("The trusted certificates could not be loaded.");
@@ -146,7 +145,7 @@ TEST_P(TrustedCertificates, NamedByTheEnvironment) {
     EXPECT_EQ(toFile.standardError, "");
     if (c.failure.empty()) {
         EXPECT_EQ(toFile.exitStatus, 0) << toFile.standardOutput;
-        EXPECT_EQ(toFile.standardOutput.rfind(banner, 0), 0u) << toFile.standardOutput;
+        EXPECT_EQ(toFile.standardOutput.rfind(consoleStart, 0), 0u) << toFile.standardOutput;
         EXPECT_TRUE(EndsWith(toFile.standardOutput, retrievedOk)) << toFile.standardOutput;
         EXPECT_EQ(ReadFile(path), body);
     } else {
