@@ -101,6 +101,11 @@ std::uint32_t InternetErrorFromCurl(const CurlFailureFacts& facts) {
         case CURLE_HTTP2:
         case CURLE_HTTP2_STREAM:
             return errorInvalidResponse;
+        case CURLE_BAD_FUNCTION_ARGUMENT:
+            // libcurl 7.88 refuses a header line that begins with a blank and has no field
+            // before it to continue under this code, before the line reaches the layer.
+            if (headPending) return errorInvalidResponse;
+            return errorTransferFailed;
         case CURLE_TOO_MANY_REDIRECTS:
             return errorTooManyRedirects;
         case CURLE_GOT_NOTHING:

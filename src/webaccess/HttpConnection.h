@@ -18,10 +18,10 @@ class CHttpConnection {
     CHttpConnection(const CHttpConnection&) = delete;
     CHttpConnection& operator=(const CHttpConnection&) = delete;
 
-    // Prepares one GET request for object (path and query), with version HTTP/1.0, no referrer
+    // Prepares one GET request for object (path and query), with version HTTP/1.1, no referrer
     // and no accepted types. The other arguments name what the program never sends: verb must be
     // "GET", referrer null or empty, acceptTypes null or an empty (null-terminated) list, version
-    // null, empty or "HTTP/1.0"; any other value makes the request fail with errorInternal.
+    // null, empty or "HTTP/1.1"; any other value makes the request fail with errorInternal.
     // flags: INTERNET_FLAG_RELOAD, INTERNET_FLAG_SECURE. Never raises: a request that could not be
     // set up fails at CHttpFile::SubmitRequest.
     std::unique_ptr<CHttpFile> OpenGetRequest(const std::string& verb, const std::string& object,

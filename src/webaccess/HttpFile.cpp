@@ -37,12 +37,12 @@ constexpr long curlMaxFollows = maxRedirects + 2L * ChallengeRounds::maxAnswered
 constexpr int pollTimeoutMs = 1000;
 
 // The arguments that name what the program never sends: a verb other than GET, a referrer,
-// accepted types and a version other than HTTP/1.0. Each must be absent (null or empty).
+// accepted types and a version other than HTTP/1.1. Each must be absent (null or empty).
 bool RequestArgumentsUnused(const std::string& verb, const char* referrer,
                             const char* const* acceptTypes, const char* version) {
     return verb == "GET" && (referrer == nullptr || *referrer == '\0') &&
            (acceptTypes == nullptr || *acceptTypes == nullptr) &&
-           (version == nullptr || *version == '\0' || std::string_view(version) == "HTTP/1.0");
+           (version == nullptr || *version == '\0' || std::string_view(version) == "HTTP/1.1");
 }
 
 // The slot of an OpenSSL context that names the CHttpFile whose connection it serves.
@@ -127,11 +127,18 @@ CHttpFile::CHttpFile(CHttpConnection& theConnection, const std::string& verb,
     set(curl_easy_setopt(h, CURLOPT_REDIR_PROTOCOLS_STR, "http,https"));
     set(curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 1L));
     set(curl_easy_setopt(h, CURLOPT_MAXREDIRS, curlMaxFollows));
-    // One request per connection, as HTTP/1.0 has it: each redirect or authentication round
-    // opens a fresh one. Reusing the last one fails whenever a server closes after answering
-    // without saying so, and saves nothing worth that on a single download.
+    // One request per connection: each redirect or authentication round opens a fresh one, and
+    // libcurl closes each once its answer has been read, framed by its length or its chunks, so
+    // nothing waits for the server to close. Reusing the last one fails whenever a server closes
+    // after answering without saying so, and saves nothing worth that on a single download.
     set(curl_easy_setopt(h, CURLOPT_FORBID_REUSE, 1L));
-    set(curl_easy_setopt(h, CURLOPT_HTTP_VERSION, CURL_HTTP_VERSION_1_0));
+    // HTTP/1.1, so that a server frames a body of unknown length with chunks: their missing end
+    // shows a body cut short, where under HTTP/1.0 the connection's end is the body's end, and
+    // a server's abort reads as a whole body.
+    set(curl_easy_setopt(h, CURLOPT_HTTP_VERSION, CURL_HTTP_VERSION_1_1));
+    // TLS's protocol offer (ALPN) names http/1.1 alone, the version asked for: a server that
+    // picks the protocol it speaks from the offer cannot pick one that the request does not use.
+    set(curl_easy_setopt(h, CURLOPT_SSL_ENABLE_ALPN, 1L));
     set(curl_easy_setopt(h, CURLOPT_USERAGENT, session.Agent().c_str()));
     set(curl_easy_setopt(h, CURLOPT_HTTPHEADER, headerList.get()));
     if (!connection.UserName().empty()) {
@@ -209,6 +216,12 @@ void CHttpFile::SubmitRequest(const char* headers, std::uint32_t headersLength, 
     }
     if (setupError != 0) Raise(setupError);
     Pump(false);
+    if (!responseState.final && ProxyRefusedTunnel()) {
+        // A proxy's refusal of CONNECT is the proxy's answer, as its refusal of a request sent
+        // through it is: the result is its status, and it reads the same either way.
+        responseState.final = true;
+        responseState.refusedTunnel = true;
+    }
     if (!responseState.final) {
         // The transfer ended before a block was taken as the final answer.
         if (transferState.result != CURLE_OK || transferState.callbackError != 0)
@@ -223,7 +236,10 @@ void CHttpFile::SubmitRequest(const char* headers, std::uint32_t headersLength, 
     // was not framed as libcurl framed it, and a block without a status is no answer. So once
     // this returns, QueryStatusCode has a status to give.
     long responseCode = 0;
-    if (curl_easy_getinfo(easy.get(), CURLINFO_RESPONSE_CODE, &responseCode) != CURLE_OK ||
+    if (curl_easy_getinfo(
+            easy.get(),
+            responseState.refusedTunnel ? CURLINFO_HTTP_CONNECTCODE : CURLINFO_RESPONSE_CODE,
+            &responseCode) != CURLE_OK ||
         headerBlock.StatusCode() <= 0 || responseCode != headerBlock.StatusCode()) {
         Raise(errorInvalidResponse);
     }
@@ -293,6 +309,17 @@ std::uint32_t CHttpFile::ReadBody(void* buffer, std::uint32_t count) {
         Raise(verdict == DigestVerdict::differs ? errorDigestMismatch : errorInternal);
     }
     return 0;
+}
+
+bool CHttpFile::ProxyRefusedTunnel() const {
+    // Only a whole block on a connection that no request of the program's own went out on:
+    // the proxy's answer to CONNECT, which libcurl gave up on.
+    if (transferState.callbackError != 0 || transferState.result == CURLE_OK ||
+        connectionState.requestSent || !connectionState.tunnelAnswered || headerBlock.Open())
+        return false;
+    long connectCode = 0;
+    return curl_easy_getinfo(easy.get(), CURLINFO_HTTP_CONNECTCODE, &connectCode) == CURLE_OK &&
+           connectCode >= 300 && connectCode == headerBlock.StatusCode();
 }
 
 bool CHttpFile::FinalAnswerOverTls() const {
@@ -456,10 +483,18 @@ size_t CHttpFile::OnHeader(char* data, size_t size, size_t count, void* self) no
 bool CHttpFile::TakeHeaderLine(std::string_view line) {
     connectionState.established = true;
     const bool wasOpen = headerBlock.Open();
+    // A line that begins with a blank right after the status line continues no field: the
+    // answer is not valid HTTP, whatever a libcurl would make of the line.
+    if (wasOpen && !line.empty() && (line.front() == ' ' || line.front() == '\t') &&
+        headerBlock.RawText().size() == headerBlock.StatusLine().size() + 2) {
+        transferState.callbackError = errorInvalidResponse;
+        return false;
+    }
     headerBlock.AddLine(line);
     if (!wasOpen || !headerBlock.Complete()) return true;
     if (!connectionState.requestSent) {
         // A proxy's answer to CONNECT: whatever follows on this connection begins anew.
+        connectionState.tunnelAnswered = true;
         headerBlock.ExpectNewBlock();
         return true;
     }

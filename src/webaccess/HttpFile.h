@@ -113,7 +113,8 @@ class CHttpFile {
         // A request has gone out on it: a block that begins before one is a proxy's answer to
         // CONNECT, never the final answer.
         bool requestSent = false;
-        bool established = false;  // it has been made: a request went out, or the server spoke
+        bool tunnelAnswered = false;  // a proxy's answer to CONNECT has ended on it
+        bool established = false;     // it has been made: a request went out, or the server spoke
     };
 
     // What lives for one response; reset when a request goes out (or a connection is made). The
@@ -124,11 +125,17 @@ class CHttpFile {
         // (CURLINFO_CONTENT_LENGTH_DOWNLOAD_T when the block ended); -1 when the body has none
         // of its own (chunked coding, or the connection's end).
         curl_off_t framingLength = -1;
+        // The final answer is a proxy's refusal of CONNECT: its status is
+        // CURLINFO_HTTP_CONNECTCODE, and no body of it is read.
+        bool refusedTunnel = false;
     };
 
     // Whether the final answer's body is framed by the end of the connection: no length, and
     // no chunked coding.
     bool BodyEndsWithConnection() const;
+    // Whether libcurl ended the transfer on a proxy's refusal of CONNECT (a status of 300 or
+    // more) whose header block has arrived whole.
+    bool ProxyRefusedTunnel() const;
     // Whether the final answer came over TLS: the connection had TLS settings, or libcurl
     // reports https as the final URL's scheme.
     bool FinalAnswerOverTls() const;

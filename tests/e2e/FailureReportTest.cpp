@@ -192,6 +192,12 @@ INSTANTIATE_TEST_SUITE_P(
                             "http://[::1/x\r\nContent-Length: 0\r\n\r\n")),
                         "The server redirected the request to an address that is not a valid URL.",
                         false},
+                    // A line that begins with a blank right after the status line continues
+                    // nothing.
+                    BinaryCase{"FirstHeaderLineBeginsWithABlank",
+                               Scripted(ScriptedServer::Reply(
+                                   "HTTP/1.1 200 OK\r\n X-A: 1\r\nContent-Length: 2\r\n\r\nhi")),
+                               "The server sent a response that is not valid HTTP.", false},
                     BinaryCase{
                         "SelfSignedCertificate",
                         [](std::shared_ptr<void>& keeper, ProcessOptions&) {
@@ -201,23 +207,37 @@ INSTANTIATE_TEST_SUITE_P(
                             keeper = nginx;
                             return std::vector<std::string>{nginx->Url("/file.bin")};
                         },
-                        "The server's certificate is not signed by a trusted authority.", false},
-                    // The proxy's own words, with its control characters made harmless, are the
-                    // report.
-                    BinaryCase{
-                        "ProxyRefusesConnect",
-                        [](std::shared_ptr<void>& keeper, ProcessOptions& options) {
-                            auto proxy = std::make_shared<ScriptedServer>(ScriptedServer::Reply(
-                                "HTTP/1.1 403 Tunnel\x1b[2J refused\r\nContent-Length: 0\r\n\r\n"));
-                            keeper = proxy;
-                            // The proxy setting is libcurl's own: its variable in the environment.
-                            options.environment.push_back("https_proxy=" + proxy->Url(""));
-                            return std::vector<std::string>{
-                                "https://127.0.0.1:" + std::to_string(RefusingPort().Port()) +
-                                "/file.bin"};
-                        },
-                        "HTTP/1.1 403 Tunnel [2J refused", false}),
+                        "The server's certificate is not signed by a trusted authority.", false}),
     [](const testing::TestParamInfo<BinaryCase>& info) { return info.param.name; });
+
+// A proxy's refusal reads as its status, whether it refuses a request sent through it (http) or
+// the tunnel that an https request needs (CONNECT); its own words, control characters and all,
+// are not the report.
+TEST(FailureReport, ProxyRefusalReadsAsItsStatusBothWays) {
+    const RefusingPort nowhere;  // never contacted: the proxy refuses for it
+    for (const char* variable : {"http_proxy", "https_proxy"}) {
+        ScriptedServer proxy(ScriptedServer::Reply(
+            "HTTP/1.1 403 Tunnel\x1b[2J refused\r\nContent-Length: 4\r\n\r\nnope"));
+        ProcessOptions options;
+        options.environment = {std::string(variable) + "=" + proxy.Url("")};
+        TempDir folder;
+        const std::string scheme = std::string(variable) == "http_proxy" ? "http" : "https";
+        const ProcessResult run = RunKorrinBinary(
+            {scheme + "://127.0.0.1:" + std::to_string(nowhere.Port()) + "/file.bin", "-o",
+             folder.File("out")},
+            options);
+        EXPECT_EQ(run.exitStatus, 1) << variable;
+        EXPECT_TRUE(EndsWith(run.standardOutput,
+                             "\nError 403 retrieving file: \n\nPress any key to continue..."))
+            << variable << ": " << run.standardOutput;
+        EXPECT_FALSE(FileExists(folder.File("out"))) << variable;
+        ASSERT_EQ(proxy.Requests().size(), 1u) << variable;
+        EXPECT_EQ(
+            proxy.Requests()[0].rfind(scheme == "http" ? "GET http://" : "CONNECT 127.0.0.1:", 0),
+            0u)
+            << proxy.Requests()[0];
+    }
+}
 
 // The program trusts only the system's certificate store and keeps its time-outs long; these
 // failures need the test CA trusted or short time-outs, which only a caller inside the process

@@ -87,6 +87,12 @@ INSTANTIATE_TEST_SUITE_P(
         CurlCase{"HeadersCutAfterAContentLength",
                  Facts(CURLE_PARTIAL_FILE, [](auto& f) { f.connected = true; }),
                  errorHeaderIncomplete},
+        // libcurl 7.88's code for a header line that begins with a blank and continues nothing.
+        CurlCase{"BadArgumentWhileTheHeadArrives",
+                 Facts(CURLE_BAD_FUNCTION_ARGUMENT, [](auto& f) { f.connected = true; }),
+                 errorInvalidResponse},
+        CurlCase{"BadArgumentElsewhere", Facts(CURLE_BAD_FUNCTION_ARGUMENT, Answered(200)),
+                 errorTransferFailed},
         // The body of a redirect or a challenge is never the file.
         CurlCase{"RedirectBodyShort", Facts(CURLE_PARTIAL_FILE, Answered(302)), errorReceiveFailed},
         CurlCase{"ChallengeBodyShort", Facts(CURLE_PARTIAL_FILE, Answered(401)),
