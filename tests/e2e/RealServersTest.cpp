@@ -3,7 +3,6 @@
 // squid as a forward proxy (Basic proxy authentication, http_proxy and CONNECT), each started
 // from the suite's own configuration on loopback addresses and free ports.
 #include <gtest/gtest.h>
-
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -129,8 +128,8 @@ TEST_P(ApacheDownload, StoresTheFileAsTheServerHasIt) {
     std::vector<std::string> arguments{c.https ? server->HttpsUrl(c.path)
                                                : server->HttpUrl(c.path)};
     if (c.withCredentials)
-        arguments.insert(arguments.end(), {"-u", ApacheServer::userName, "-p",
-                                           ApacheServer::password});
+        arguments.insert(arguments.end(),
+                         {"-u", ApacheServer::userName, "-p", ApacheServer::password});
     const Download download = Fetch(arguments, {server->TrustVariable()});
     EXPECT_EQ(download.run.exitStatus, 0) << download.run.standardOutput << server->ErrorLog();
     EXPECT_TRUE(EndsWith(download.run.standardOutput, closingLine + retrievedOk))
@@ -142,29 +141,56 @@ TEST_P(ApacheDownload, StoresTheFileAsTheServerHasIt) {
 INSTANTIATE_TEST_SUITE_P(
     Cases, ApacheDownload,
     testing::Values(
-        ApacheCase{"Http", false, "/source.bin", false,
+        ApacheCase{"Http",
+                   false,
+                   "/source.bin",
+                   false,
                    {"127.0.0.1 GET /source.bin HTTP/1.1 200 user=- auth=-"}},
-        ApacheCase{"Https", true, "/source.bin", false,
+        ApacheCase{"Https",
+                   true,
+                   "/source.bin",
+                   false,
                    {"127.0.0.2 GET /source.bin HTTP/1.1 200 user=- auth=-"}},
-        ApacheCase{"HttpsBasic", true, "/basic/source.bin", true,
+        ApacheCase{"HttpsBasic",
+                   true,
+                   "/basic/source.bin",
+                   true,
                    {"127.0.0.2 GET /basic/source.bin HTTP/1.1 401 user=- auth=-",
                     "127.0.0.2 GET /basic/source.bin HTTP/1.1 200 user=reader auth=present"}},
-        ApacheCase{"HttpsDigest", true, "/digest/source.bin", true,
+        ApacheCase{"HttpsDigest",
+                   true,
+                   "/digest/source.bin",
+                   true,
                    {"127.0.0.2 GET /digest/source.bin HTTP/1.1 401 user=- auth=-",
                     "127.0.0.2 GET /digest/source.bin HTTP/1.1 200 user=reader auth=present"}},
-        ApacheCase{"HttpDigest", false, "/digest/source.bin", true,
+        ApacheCase{"HttpDigest",
+                   false,
+                   "/digest/source.bin",
+                   true,
                    {"127.0.0.1 GET /digest/source.bin HTTP/1.1 401 user=- auth=-",
                     "127.0.0.1 GET /digest/source.bin HTTP/1.1 200 user=reader auth=present"}},
-        ApacheCase{"RedirectIntoHttps", false, "/to-https/source.bin", false,
+        ApacheCase{"RedirectIntoHttps",
+                   false,
+                   "/to-https/source.bin",
+                   false,
                    {"127.0.0.1 GET /to-https/source.bin HTTP/1.1 302 user=- auth=-",
                     "127.0.0.2 GET /source.bin HTTP/1.1 200 user=- auth=-"}},
-        ApacheCase{"RedirectOutOfHttps", true, "/to-http/source.bin", false,
+        ApacheCase{"RedirectOutOfHttps",
+                   true,
+                   "/to-http/source.bin",
+                   false,
                    {"127.0.0.2 GET /to-http/source.bin HTTP/1.1 302 user=- auth=-",
                     "127.0.0.1 GET /source.bin HTTP/1.1 200 user=- auth=-"}},
         // No length: under HTTP/1.1 apache2 frames the script's output with chunks.
-        ApacheCase{"StreamedCgiWithoutLength", false, "/cgi-bin/stream.cgi", false,
+        ApacheCase{"StreamedCgiWithoutLength",
+                   false,
+                   "/cgi-bin/stream.cgi",
+                   false,
                    {"127.0.0.1 GET /cgi-bin/stream.cgi HTTP/1.1 200 user=- auth=-"}},
-        ApacheCase{"StreamedCgiWithoutLengthOverHttps", true, "/cgi-bin/stream.cgi", false,
+        ApacheCase{"StreamedCgiWithoutLengthOverHttps",
+                   true,
+                   "/cgi-bin/stream.cgi",
+                   false,
                    {"127.0.0.2 GET /cgi-bin/stream.cgi HTTP/1.1 200 user=- auth=-"}}),
     [](const testing::TestParamInfo<ApacheCase>& info) { return info.param.name; });
 
@@ -174,21 +200,21 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(Apache, StalledCgiIsACutDownloadNotAWholeOne) {
     const Download download = Fetch({server->HttpUrl("/cgi-bin/stall.cgi")}, {});
     EXPECT_EQ(download.run.exitStatus, 1);
-    EXPECT_TRUE(EndsWith(
-        download.run.standardOutput,
-        "\n" + FailedWith("The connection closed before the whole file had arrived.")))
+    EXPECT_TRUE(
+        EndsWith(download.run.standardOutput,
+                 "\n" + FailedWith("The connection closed before the whole file had arrived.")))
         << download.run.standardOutput;
     EXPECT_TRUE(download.stored == source.substr(0, sourceSize / 2))
         << download.stored.size() << " bytes stored";
-    EXPECT_EQ(NewLogLines(1),
-              std::vector<std::string>{"127.0.0.1 GET /cgi-bin/stall.cgi HTTP/1.1 200 user=- auth=-"});
+    EXPECT_EQ(NewLogLines(1), std::vector<std::string>{
+                                  "127.0.0.1 GET /cgi-bin/stall.cgi HTTP/1.1 200 user=- auth=-"});
 }
 
 TEST_F(Apache, WrongOrMissingCredentialsAreRefused) {
     for (const char* path : {"/basic/source.bin", "/digest/source.bin"}) {
-        const Download wrong = Fetch(
-            {server->HttpsUrl(path), "-u", ApacheServer::userName, "-p", "not the password"},
-            {server->TrustVariable()});
+        const Download wrong =
+            Fetch({server->HttpsUrl(path), "-u", ApacheServer::userName, "-p", "not the password"},
+                  {server->TrustVariable()});
         EXPECT_EQ(wrong.run.exitStatus, 1) << path;
         EXPECT_TRUE(EndsWith(wrong.run.standardOutput, StatusWas(401, "Bad username or password.")))
             << path << ": " << wrong.run.standardOutput;
@@ -243,8 +269,8 @@ class Squid : public Apache {
 SquidServer* Squid::proxy = nullptr;
 
 TEST_F(Squid, ForwardsAndTunnelsForItsUser) {
-    const Download viaGet = Fetch({server->HttpUrl("/source.bin")},
-                                  {"http_proxy=" + proxy->ProxyUrl(true)});
+    const Download viaGet =
+        Fetch({server->HttpUrl("/source.bin")}, {"http_proxy=" + proxy->ProxyUrl(true)});
     EXPECT_EQ(viaGet.run.exitStatus, 0) << viaGet.run.standardOutput;
     EXPECT_TRUE(viaGet.stored == source);
     const Download viaTunnel =
@@ -306,8 +332,8 @@ TEST_F(Lighttpd, DigestWithRightAndWrongCredentials) {
     EXPECT_TRUE(EndsWith(right.run.standardOutput, closingLine + retrievedOk));
     EXPECT_TRUE(right.stored == body);
 
-    const Download wrong = Fetch(
-        {server.Url("/digest/file.bin"), "-u", LighttpdServer::userName, "-p", "wrong"}, {});
+    const Download wrong =
+        Fetch({server.Url("/digest/file.bin"), "-u", LighttpdServer::userName, "-p", "wrong"}, {});
     EXPECT_EQ(wrong.run.exitStatus, 1);
     EXPECT_TRUE(EndsWith(wrong.run.standardOutput, StatusWas(401, "Bad username or password.")))
         << wrong.run.standardOutput;

@@ -30,12 +30,12 @@ ApacheServer::ApacheServer()
     WriteBasicPasswordFile(root + "/basic.passwd", userName, password);
     WriteDigestPasswordFile(root + "/digest.passwd", userName, "korrin digest", password);
     const std::string conf = root + "/apache2.conf";
-    WriteFile(conf, ServerProcess::FilledTemplate(
-                        "apache2/apache2.conf", {{"ROOT", root},
-                                                 {"HTTP_PORT", std::to_string(httpPort)},
-                                                 {"HTTPS_PORT", std::to_string(httpsPort)},
-                                                 {"CERTIFICATE", ca->CertificateFile()},
-                                                 {"KEY", ca->KeyFile()}}));
+    WriteFile(conf, ServerProcess::FilledTemplate("apache2/apache2.conf",
+                                                  {{"ROOT", root},
+                                                   {"HTTP_PORT", std::to_string(httpPort)},
+                                                   {"HTTPS_PORT", std::to_string(httpsPort)},
+                                                   {"CERTIFICATE", ca->CertificateFile()},
+                                                   {"KEY", ca->KeyFile()}}));
     process = std::make_unique<ServerProcess>(
         "apache2", std::vector<std::string>{apacheBinary, "-f", conf, "-DFOREGROUND"},
         std::vector<ServerProcess::Endpoint>{{"127.0.0.1", httpPort}, {"127.0.0.2", httpsPort}},

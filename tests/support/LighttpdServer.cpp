@@ -15,8 +15,9 @@ LighttpdServer::LighttpdServer() : port(ServerProcess::FreePort("127.0.0.2")) {
     mkdir((root + "/html").c_str(), 0755);
     WriteDigestPasswordFile(root + "/digest.passwd", userName, "korrin digest", password);
     const std::string conf = root + "/lighttpd.conf";
-    WriteFile(conf, ServerProcess::FilledTemplate("lighttpd/lighttpd.conf",
-                                                  {{"ROOT", root}, {"PORT", std::to_string(port)}}));
+    WriteFile(conf,
+              ServerProcess::FilledTemplate("lighttpd/lighttpd.conf",
+                                            {{"ROOT", root}, {"PORT", std::to_string(port)}}));
     process = std::make_unique<ServerProcess>(
         "lighttpd", std::vector<std::string>{lighttpdBinary, "-D", "-f", conf},
         std::vector<ServerProcess::Endpoint>{{"127.0.0.2", port}}, root + "/error.log");

@@ -11,8 +11,8 @@ namespace korrin::test {
 
 void WriteBasicPasswordFile(const std::string& path, const std::string& userName,
                             const std::string& password) {
-    const ProcessResult run = RunProcess({"/usr/bin/htpasswd", "-c", "-b", "-m", path, userName,
-                                          password});
+    const ProcessResult run =
+        RunProcess({"/usr/bin/htpasswd", "-c", "-b", "-m", path, userName, password});
     if (run.exitStatus != 0) throw std::runtime_error("htpasswd failed: " + run.standardError);
 }
 
