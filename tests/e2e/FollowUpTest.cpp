@@ -91,7 +91,37 @@ struct FollowUpCase {
     std::string console;              // standard output with -o, after "Downloading..."
     std::optional<std::string> file;  // the output file afterwards; nothing: left as it was
     std::string quiet;                // standard output without -o
+    // The download goes through a proxy, the scripted server itself, named in http_proxy with
+    // these credentials ("user:pw@"), if any.
+    bool viaProxy = false;
+    std::string proxyCredentials = {};
 };
+
+// A server that answers a request without credentials with the challenge, and any request that
+// carries an answer in Digest with the body. The challenge's body comes when libcurl is to answer
+// it (libcurl reads past it first), and never when the challenge is to be final at its headers.
+ScriptedServer::Script DigestChallenge(const std::string& challenge, bool bodyComes = false) {
+    return [challenge, bodyComes](const std::string& request, ScriptedConnection& connection) {
+        const std::string head =
+            "HTTP/1.1 401 Unauthorized\r\nWWW-Authenticate: " + challenge + "\r\nContent-Length: ";
+        if (Contains(request, "\r\nAuthorization: Digest ")) {
+            connection.Send(HttpReply(200, "secret body"));
+        } else if (bodyComes) {
+            connection.Send(head + "4\r\n\r\nnope");
+        } else {
+            SendThenWait(connection, head + "100\r\n\r\n");
+        }
+    };
+}
+
+// A proxy that refuses every request with a 407 whose body never comes.
+void ProxyRefusal(const std::string&, ScriptedConnection& connection) {
+    SendThenWait(connection,
+                 "HTTP/1.1 407 Proxy Authentication Required\r\nProxy-Authenticate: Basic "
+                 "realm=\"p\"\r\nContent-Length: 100\r\n\r\n");
+}
+
+const std::string proxyRefused = "Error 407 retrieving file: \n" + pause;
 
 std::vector<FollowUpCase> FollowUpCases() {
     return {
@@ -190,6 +220,66 @@ std::vector<FollowUpCase> FollowUpCases() {
          closingLine + "File retrieved ok.\n",
          "0123456789",
          "0123456789"},
+        // Challenges that libcurl does not answer, however they look: Digest with a -sess
+        // algorithm but no qop, and a nonce whose name has a blank before its '='. They are final
+        // at their headers.
+        {"DigestSessionWithoutQop",
+         DigestChallenge("Digest realm=\"r\", nonce=\"n1\", "
+                         "algorithm=MD5-sess"),
+         "/f", credentials, 1, badCredentials, std::nullopt, ""},
+        {"DigestNonceWithABlankBeforeItsEquals",
+         DigestChallenge("Digest realm=\"r\", nonce =\"n1\""), "/f", credentials, 1, badCredentials,
+         std::nullopt, ""},
+        // One that libcurl does answer: an unquoted value runs to the next comma, so the
+        // algorithm is part of the nonce.
+        {"DigestUnquotedNonceRunsToTheComma",
+         DigestChallenge("Digest realm=r, nonce=n1 algorithm=FOO", true), "/f", credentials, 0,
+         retrieved, "secret body", "secret body"},
+        // A Location of white space alone is no Location: the redirect is final at its headers.
+        {"RedirectToAVerticalTab",
+         [](const std::string&, ScriptedConnection& connection) {
+             SendThenWait(connection,
+                          "HTTP/1.1 302 Found\r\nLocation: \v\r\nContent-Length: 100\r\n\r\n");
+         },
+         "/f",
+         {},
+         1,
+         "Error 302 retrieving file: \n" + pause,
+         std::nullopt,
+         ""},
+        // Body bytes that libcurl hands over while the head as the layer reads it is still open
+        // (libcurl ends a head at a line that begins with a carriage return) are no valid answer,
+        // also after lengths that conflict.
+        {"ConflictingLengthsThenALineStartingWithACarriageReturn",
+         ScriptedServer::Reply("HTTP/1.1 200 OK\r\nContent-Length: 5\r\nContent-Length: "
+                               "9\r\n\rX-Note: y\r\n\r\nhello"),
+         "/f",
+         {},
+         1,
+         "Error retrieving file: " + notValid + "\n" + pause,
+         std::nullopt,
+         ""},
+        // libcurl offers a proxy Basic only, and sends it with the first request when the proxy
+        // setting holds credentials: it never answers a 407, which is final at its headers.
+        {"ProxyRefusesWithoutCredentials",
+         ProxyRefusal,
+         "/f",
+         {},
+         1,
+         proxyRefused,
+         std::nullopt,
+         "",
+         true},
+        {"ProxyRefusesTheCredentialsSent",
+         ProxyRefusal,
+         "/f",
+         {},
+         1,
+         proxyRefused,
+         std::nullopt,
+         "",
+         true,
+         "user:pw@"},
     };
 }
 
@@ -202,6 +292,10 @@ TEST_P(FollowUp, DecidesTheFinalAnswer) {
     // Far above a normal run, below the 60-second stall limit that a wait for a body that never
     // comes would run into.
     options.timeout = 20s;
+    if (c.viaProxy) {
+        options.environment = {"http_proxy=http://" + c.proxyCredentials +
+                               "127.0.0.1:" + std::to_string(server.Port())};
+    }
 
     TempDir folder;
     const std::string path = folder.File("out.bin");
