@@ -347,6 +347,42 @@ TEST(FollowUpAcrossPorts, ChallengeAfterARedirectToAnotherPortIsFinalAtOnce) {
     EXPECT_EQ(ReadFile(path), oldContent);
 }
 
+// Back at the URL's own server after a redirect to another port, the credentials are gone all
+// the same: libcurl (7.88 and 8.14) drops them for the rest of the transfer at the redirect that
+// changed the port or the scheme. So the challenge there gets no answer, and is final at once.
+TEST(FollowUpAcrossPorts, CredentialsStayDroppedBackAtTheUrlsServer) {
+    std::string back;  // the URL's own server's address for the way back; set before any request
+    ScriptedServer elsewhere([&back](const std::string&, ScriptedConnection& connection) {
+        connection.Send("HTTP/1.1 302 Found\r\nLocation: " + back +
+                        "\r\nContent-Length: 0\r\n\r\n");
+    });
+    const std::string away = elsewhere.Url("/away");
+    ScriptedServer origin([&away](const std::string& request, ScriptedConnection& connection) {
+        if (PathOf(request) == "/start") {
+            connection.Send("HTTP/1.1 302 Found\r\nLocation: " + away +
+                            "\r\nContent-Length: 0\r\n\r\n");
+        } else {
+            SendThenWait(connection,
+                         "HTTP/1.1 401 Unauthorized\r\nWWW-Authenticate: Basic realm=\"r\"\r\n"
+                         "Content-Length: 100\r\n\r\n");
+        }
+    });
+    back = origin.Url("/back");
+    ProcessOptions options;
+    options.timeout = 20s;
+    std::vector<std::string> arguments = {origin.Url("/start")};
+    arguments.insert(arguments.end(), credentials.begin(), credentials.end());
+    const ProcessResult result = RunKorrinBinary(arguments, options);
+    EXPECT_FALSE(result.timedOut);
+    EXPECT_EQ(result.exitStatus, 1);
+    EXPECT_EQ(result.standardOutput, "");
+    const std::vector<std::string> requests = origin.Requests();
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_EQ(PathOf(requests[1]), "/back");
+    for (const std::string& request : requests)
+        EXPECT_FALSE(Contains(request, "\r\nAuthorization:")) << request;
+}
+
 // Memory that runs out while a header line is judged: the allocation that fails is the copy of
 // one header value (its size is the value's length and its terminating zero, and nothing else in
 // the run allocates that size). libcurl copies these values too, without the vertical tab at
