@@ -3,6 +3,7 @@
 // twice against a scripted server, with -o naming a file that already holds bytes and with the
 // body on standard output, and checks the exit status, the console and the file to the byte.
 
+#include <curl/curl.h>
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -95,6 +96,9 @@ struct FollowUpCase {
     // these credentials ("user:pw@"), if any.
     bool viaProxy = false;
     std::string proxyCredentials = {};
+    // The row shows a reading of libcurl before 8.13 (which trims all white space from a
+    // Location); later ones read otherwise, and follow it.
+    bool before813 = false;
 };
 
 // A server that answers a request without credentials with the challenge, and any request that
@@ -235,7 +239,8 @@ std::vector<FollowUpCase> FollowUpCases() {
         {"DigestUnquotedNonceRunsToTheComma",
          DigestChallenge("Digest realm=r, nonce=n1 algorithm=FOO", true), "/f", credentials, 0,
          retrieved, "secret body", "secret body"},
-        // A Location of white space alone is no Location: the redirect is final at its headers.
+        // A Location of white space alone is no Location to libcurl 7.88: the redirect is final
+        // at its headers.
         {"RedirectToAVerticalTab",
          [](const std::string&, ScriptedConnection& connection) {
              SendThenWait(connection,
@@ -246,7 +251,10 @@ std::vector<FollowUpCase> FollowUpCases() {
          1,
          "Error 302 retrieving file: \n" + pause,
          std::nullopt,
-         ""},
+         "",
+         false,
+         "",
+         true},
         // Body bytes that libcurl hands over while the head as the layer reads it is still open
         // (libcurl ends a head at a line that begins with a carriage return) are no valid answer,
         // also after lengths that conflict.
@@ -287,6 +295,8 @@ class FollowUp : public ::testing::TestWithParam<FollowUpCase> {};
 
 TEST_P(FollowUp, DecidesTheFinalAnswer) {
     const FollowUpCase& c = GetParam();
+    if (c.before813 && curl_version_info(CURLVERSION_NOW)->version_num >= 0x080d00)
+        GTEST_SKIP() << "libcurl 8.13 and later read this header otherwise";
     ScriptedServer server(c.script);
     ProcessOptions options;
     // Far above a normal run, below the 60-second stall limit that a wait for a body that never
@@ -383,15 +393,16 @@ TEST(FollowUpAcrossPorts, CredentialsStayDroppedBackAtTheUrlsServer) {
         EXPECT_FALSE(Contains(request, "\r\nAuthorization:")) << request;
 }
 
-// Memory that runs out while a header line is judged: the allocation that fails is the copy of
-// one header value (its size is the value's length and its terminating zero, and nothing else in
-// the run allocates that size). libcurl copies these values too, without the vertical tab at
-// their end: one byte shorter, so its copy succeeds. The run must end as the out-of-memory
-// failure, never abort.
+// Memory that runs out while a header line is taken in: the allocation that fails is the layer's
+// copy of one header line for its own reading of the block (its size is the line's length without
+// its line end, and its terminating zero, and nothing else in the run allocates that size).
+// libcurl's copies of that line and of its value are of other sizes (the value without the
+// vertical tab at its end, the stored line with its carriage return), so they succeed. The run
+// must end as the out-of-memory failure, never abort.
 struct HeaderShortageCase {
     const char* name;
-    std::string headerLine;  // the line whose value is copied, with a value of valueLength
-    std::size_t valueLength;
+    std::string headerLine;  // the line that is copied, lineLength bytes long
+    std::size_t lineLength;
     std::vector<std::string> extraArguments;
 };
 
@@ -407,7 +418,7 @@ TEST_P(HeaderShortage, EndsAsTheOutOfMemoryFailure) {
                                                 "\r\nContent-Length: 0\r\n\r\n"));
     ProcessOptions options;
     options.environment = {std::string("LD_PRELOAD=") + KORRIN_FAILING_ALLOC,
-                           "KORRIN_TEST_FAIL_ALLOC_SIZE=" + std::to_string(c.valueLength + 1)};
+                           "KORRIN_TEST_FAIL_ALLOC_SIZE=" + std::to_string(c.lineLength + 1)};
     options.timeout = 20s;
     TempDir folder;
     const std::string path = folder.File("out.bin");
@@ -429,10 +440,10 @@ TEST_P(HeaderShortage, EndsAsTheOutOfMemoryFailure) {
 INSTANTIATE_TEST_SUITE_P(
     Table, HeaderShortage,
     ::testing::Values(
-        HeaderShortageCase{"Redirect", "Location: /" + std::string(6000, 'x') + "\v", 6002, {}},
+        HeaderShortageCase{"Redirect", "Location: /" + std::string(6000, 'x') + "\v", 6012, {}},
         HeaderShortageCase{"Challenge",
                            "WWW-Authenticate: Basic realm=\"" + std::string(6000, 'x') + "\"\v",
-                           6015, credentials}),
+                           6033, credentials}),
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
