@@ -5,98 +5,150 @@
 
 #include <cctype>
 #include <optional>
-#include <string>
-
-#include "webaccess/TrimBlanks.h"
+#include <string_view>
 
 namespace korrin {
 
 namespace {
 
-// The Digest algorithms that libcurl 7.88 computes.
-constexpr std::string_view digestAlgorithms[] = {"MD5",          "MD5-sess",    "SHA-256",
-                                                 "SHA-256-sess", "SHA-512-256", "SHA-512-256-sess"};
+// The longest parameter name and value that libcurl reads of a Digest challenge, each with its
+// terminating zero (DIGEST_MAX_VALUE_LENGTH, DIGEST_MAX_CONTENT_LENGTH).
+constexpr int maxDigestName = 256;
+constexpr int maxDigestValue = 1024;
 
-bool IsSpace(char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; }
-
-// Whether a challenge list at text begins with the scheme name, followed by what libcurl takes
-// as the name's end (a blank, a comma or the end of the value).
-bool StartsWithScheme(std::string_view text, std::string_view scheme) {
-    if (text.size() < scheme.size() || strncasecmp(text.data(), scheme.data(), scheme.size()) != 0)
-        return false;
-    return text.size() == scheme.size() || text[scheme.size()] == ',' ||
-           IsSpace(text[scheme.size()]);
-}
-
-// The next "name=value" pair of a Digest challenge's parameters, as libcurl reads them: the value
-// may be quoted (with backslash escapes); pairs are separated by commas and blanks. Nothing when
-// no pair is left.
-std::optional<std::pair<std::string, std::string>> NextPair(std::string_view& text) {
-    while (!text.empty() && (text.front() == ',' || IsSpace(text.front()))) text.remove_prefix(1);
-    const auto equals = text.find('=');
-    if (text.empty() || equals == std::string_view::npos) return std::nullopt;
-    std::string name(TrimBlanks(text.substr(0, equals)));
-    text.remove_prefix(equals + 1);
-    std::string value;
-    if (!text.empty() && text.front() == '"') {
-        text.remove_prefix(1);
-        while (!text.empty() && text.front() != '"') {
-            if (text.front() == '\\' && text.size() > 1) text.remove_prefix(1);
-            value.push_back(text.front());
-            text.remove_prefix(1);
-        }
-        if (!text.empty()) text.remove_prefix(1);
-    } else {
-        while (!text.empty() && text.front() != ',' && !IsSpace(text.front())) {
-            value.push_back(text.front());
-            text.remove_prefix(1);
-        }
-    }
-    return std::make_pair(std::move(name), std::move(value));
-}
+bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+bool IsAlnum(char c) { return std::isalnum(static_cast<unsigned char>(c)) != 0; }
 
 bool EqualFolded(std::string_view a, std::string_view b) {
     return a.size() == b.size() && strncasecmp(a.data(), b.data(), a.size()) == 0;
 }
 
-// Reads the parameters of a Digest challenge (all that follows its scheme name on the header
-// line, as libcurl hands it over) into offer.
-void ReadDigestParameters(std::string_view text, ChallengeOffer& offer) {
-    while (const auto pair = NextPair(text)) {
-        if (EqualFolded(pair->first, "nonce")) offer.digestHasNonce = true;
-        if (EqualFolded(pair->first, "stale") && EqualFolded(pair->second, "true"))
-            offer.digestStale = true;
-        if (EqualFolded(pair->first, "algorithm")) {
-            offer.digestAlgorithmKnown = false;
-            for (const std::string_view known : digestAlgorithms) {
-                if (EqualFolded(pair->second, known)) offer.digestAlgorithmKnown = true;
+// Whether the challenge at text begins with the scheme name, followed by what libcurl takes as
+// the name's end.
+bool StartsWithScheme(std::string_view text, std::string_view scheme, const CurlReading& reading) {
+    if (text.size() < scheme.size() || strncasecmp(text.data(), scheme.data(), scheme.size()) != 0)
+        return false;
+    if (text.size() == scheme.size()) return true;
+    const char next = text[scheme.size()];
+    if (reading.schemeEndsAtNonAlnum) return !IsAlnum(next);
+    return next == ',' || std::isspace(static_cast<unsigned char>(next)) != 0;
+}
+
+// One "name=value" pair of a Digest challenge, read as libcurl reads it
+// (Curl_auth_digest_get_pair): the name is all that comes before the '=', blanks included; a
+// quoted value ends at its closing quote (backslash escapes), an unquoted one at a comma; a quote
+// inside an unquoted value ends the reading. Nothing when the pair cannot be read; text is left
+// behind the pair and its end.
+std::optional<std::pair<std::string, std::string>> DigestPair(std::string_view& text) {
+    std::string name;
+    std::size_t at = 0;
+    for (int room = maxDigestName - 1; at < text.size() && text[at] != '=' && room > 0; --room)
+        name.push_back(text[at++]);
+    if (at >= text.size() || text[at] != '=') return std::nullopt;
+    ++at;
+    const bool quoted = at < text.size() && text[at] == '"';
+    if (quoted) ++at;
+    std::string value;
+    bool escape = false;
+    for (int room = maxDigestValue - 1; at < text.size() && room > 0; --room) {
+        const char c = text[at++];
+        bool end = false;
+        if (!escape) {
+            if (c == '\\' && quoted) {
+                escape = true;
+                continue;
+            }
+            if (c == ',' && !quoted) {
+                end = true;
+            } else if (c == '\r' || c == '\n') {
+                if (quoted) return std::nullopt;
+                end = true;
+            } else if (c == '"') {
+                if (!quoted) return std::nullopt;
+                end = true;
             }
         }
+        if (end) break;
+        escape = false;
+        value.push_back(c);
     }
+    if (escape) return std::nullopt;
+    text.remove_prefix(at);
+    return std::make_pair(std::move(name), std::move(value));
+}
+
+// Whether a qop list names auth or auth-int, as libcurl reads the list.
+bool QopUsable(std::string_view list, const CurlReading& reading) {
+    while (true) {
+        while (!list.empty() && IsBlank(list.front())) list.remove_prefix(1);
+        const auto comma = list.find(',');
+        const std::string_view item = list.substr(0, comma);
+        if (reading.qopStopsAtEmptyOrLongItem && (item.empty() || item.size() > 32)) return false;
+        if (EqualFolded(item, "auth") || EqualFolded(item, "auth-int")) return true;
+        if (comma == std::string_view::npos) return false;
+        list.remove_prefix(comma + 1);
+    }
+}
+
+// Reads a Digest challenge, text from its scheme name to the end of the header value, into
+// offer.
+void ReadDigest(std::string_view text, ChallengeOffer& offer, const CurlReading& reading) {
+    // The scheme name must be followed by a blank (Curl_input_digest).
+    if (text.size() <= 6 || !IsBlank(text[6])) return;
+    text.remove_prefix(6);
+    bool algorithmKnown = true;
+    bool sessionAlgorithm = false;
+    bool qop = false;
+    while (true) {
+        while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
+        const auto pair = DigestPair(text);
+        if (!pair) break;
+        const auto& [name, value] = *pair;
+        if (EqualFolded(name, "nonce")) {
+            offer.digestHasNonce = true;
+        } else if (EqualFolded(name, "stale")) {
+            if (EqualFolded(value, "true")) offer.digestStale = true;
+        } else if (EqualFolded(name, "qop")) {
+            qop = qop || QopUsable(value, reading);
+        } else if (EqualFolded(name, "algorithm")) {
+            algorithmKnown = false;
+            sessionAlgorithm = false;
+            for (const std::string_view known : {"MD5", "SHA-256", "SHA-512-256"}) {
+                if (EqualFolded(value, known)) algorithmKnown = true;
+                if (EqualFolded(value, std::string(known) + "-sess"))
+                    algorithmKnown = sessionAlgorithm = true;
+            }
+            // libcurl stops at the first algorithm it does not compute.
+            if (!algorithmKnown) break;
+        }
+        while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
+        if (!text.empty() && text.front() == ',') text.remove_prefix(1);
+    }
+    offer.digestReadable = algorithmKnown && offer.digestHasNonce && (qop || !sessionAlgorithm);
 }
 
 }  // namespace
 
-ChallengeOffer ReadChallengeOffer(const HeaderBlock& block, std::string_view headerName,
-                                  unsigned long usableSchemes) {
+ChallengeOffer ReadChallengeOffer(const std::vector<std::string>& values,
+                                  unsigned long usableSchemes, const CurlReading& reading) {
     ChallengeOffer offer;
     bool digestRead = false;
-    for (std::size_t i = 0;; ++i) {
-        const auto value = block.Value(headerName, i);
-        if (!value) break;
-        std::string_view text = *value;
+    for (const std::string& value : values) {
+        std::string_view text = reading.Trim(value);
         while (!text.empty()) {
-            if (StartsWithScheme(text, "Digest") && !digestRead) {
-                digestRead = true;
-                offer.digest = true;
-                ReadDigestParameters(text.substr(6), offer);
-            } else if (StartsWithScheme(text, "Basic")) {
+            if (StartsWithScheme(text, "Digest", reading)) {
+                if (!digestRead) {
+                    digestRead = true;
+                    offer.digest = true;
+                    ReadDigest(text, offer, reading);
+                }
+            } else if (StartsWithScheme(text, "Basic", reading)) {
                 offer.basic = true;
             }
             // Several challenges may share one line: the next begins after the next comma.
             const auto comma = text.find(',');
             text = comma == std::string_view::npos ? std::string_view() : text.substr(comma + 1);
-            while (!text.empty() && IsSpace(text.front())) text.remove_prefix(1);
+            while (!text.empty() && reading.IsSpace(text.front())) text.remove_prefix(1);
         }
     }
     if ((usableSchemes & CURLAUTH_BASIC) == 0) offer.basic = false;
@@ -104,23 +156,18 @@ ChallengeOffer ReadChallengeOffer(const HeaderBlock& block, std::string_view hea
     return offer;
 }
 
-ChallengeRounds::ChallengeRounds(bool credentialsSet, bool digestWanted)
-    : credentials(credentialsSet), digestAllowed(digestWanted) {}
-
 bool ChallengeRounds::Answers(const ChallengeOffer& offer) {
     if (!credentials || givenUp) return false;
     // Reading the challenge: a Basic offered again after a Basic answer refuses the password, and
     // a second Digest challenge that does not call the old nonce stale refuses the answer.
     bool refused = offer.basic && answeredWith == Scheme::basic;
     if (offer.digest) {
-        if (!offer.digestHasNonce || !offer.digestAlgorithmKnown ||
-            (digestSeen && !offer.digestStale))
-            refused = true;
+        if (!offer.digestReadable || (digestSeen && !offer.digestStale)) refused = true;
         digestSeen = digestSeen || offer.digestHasNonce;
     }
-    // Picking a scheme: Digest before Basic, among those wanted.
+    // Picking a scheme: Digest before Basic.
     Scheme pick = Scheme::none;
-    if (offer.digest && digestAllowed) {
+    if (offer.digest) {
         pick = Scheme::digest;
     } else if (offer.basic) {
         pick = Scheme::basic;

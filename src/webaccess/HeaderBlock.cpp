@@ -115,14 +115,4 @@ std::optional<std::string> HeaderBlock::Value(std::string_view name, std::size_t
     return std::nullopt;
 }
 
-bool FollowsRedirect(const HeaderBlock& block) {
-    const int status = block.StatusCode();
-    if (status < 300 || status > 399) return false;
-    for (std::size_t i = 0;; ++i) {
-        const auto location = block.Value("Location", i);
-        if (!location) return false;
-        if (!location->empty()) return true;
-    }
-}
-
 }  // namespace korrin

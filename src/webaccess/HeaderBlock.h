@@ -71,11 +71,6 @@ class HeaderBlock {
     bool ended = false;          // the current block's empty line has arrived
 };
 
-// Whether libcurl, which the layer sets up to follow redirects, follows this complete block with
-// a request to another address: a 3xx answer with a Location that is not empty. libcurl takes the
-// first Location header of a 3xx answer whose value is not empty, whatever the code (304 too).
-bool FollowsRedirect(const HeaderBlock& block);
-
 // Reads a Content-Length value by its strict rules: one or more decimal digits, after an optional
 // '+' as libcurl's number reading allows (a list of equal values separated by commas is the same
 // value), blanks around. Nothing when it is not such a number or does not fit in 63 bits.

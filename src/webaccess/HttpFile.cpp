@@ -89,10 +89,9 @@ CHttpFile::CHttpFile(CHttpConnection& theConnection, const std::string& verb,
       multi(curl_multi_init()),
       easy(curl_easy_init()),
       // An empty user name offers nothing, whatever the password; a user name with an empty
-      // password is offered with the password as an empty text. A proxy's credentials come from
-      // the proxy setting, which libcurl reads for itself: the layer takes them as set.
-      serverRounds(!theConnection.UserName().empty(), true),
-      proxyRounds(true, false),
+      // password is offered with the password as an empty text.
+      serverRounds(!theConnection.UserName().empty()),
+      reading(CurlReading::InUse()),
       stallLimit(theConnection.Session().Settings().stallTimeout) {
     if (!RequestArgumentsUnused(verb, referrer, acceptTypes, version)) {
         setupError = errorInternal;
@@ -243,6 +242,7 @@ void CHttpFile::SubmitRequest(const char* headers, std::uint32_t headersLength, 
         headerBlock.StatusCode() <= 0 || responseCode != headerBlock.StatusCode()) {
         Raise(errorInvalidResponse);
     }
+    transferState.handedOver = true;
 }
 
 void CHttpFile::Raise(std::uint32_t error, std::string responseText, std::string curlWords) {
@@ -268,7 +268,8 @@ bool CHttpFile::QueryHeaderText(std::uint32_t level, std::string& text,
             // checked value of every Content-Length header of the block; none under chunked
             // coding, which libcurl obeys instead.
             const curl_off_t length = responseState.framingLength;
-            if (length < 0 || !headerBlock.Value("Content-Length", index != nullptr ? *index : 0))
+            if (length < 0 || LatestHeaderValues(easy.get(), "Content-Length").size() <=
+                                  (index != nullptr ? *index : 0))
                 return false;
             if (index != nullptr) ++*index;
             text = std::to_string(length);
@@ -337,12 +338,8 @@ bool CHttpFile::BodyEndsWithConnection() const {
     if (curl_easy_getinfo(easy.get(), CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length) != CURLE_OK ||
         length >= 0)
         return false;
-    const auto coding = headerBlock.Value("Transfer-Encoding");
-    if (!coding) return true;
-    std::string lower = *coding;
-    std::transform(lower.begin(), lower.end(), lower.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return lower.find("chunked") == std::string::npos;
+    // The chunked coding ends the body with its last chunk, which libcurl checks for itself.
+    return !NamesChunkedCoding(LatestHeaderValues(easy.get(), "Transfer-Encoding"));
 }
 
 void CHttpFile::NoteBytesHeard(StallLimit::Clock::time_point now) {
@@ -498,12 +495,20 @@ bool CHttpFile::TakeHeaderLine(std::string_view line) {
         headerBlock.ExpectNewBlock();
         return true;
     }
+    // What libcurl read of the block is what it acts on; the block as the layer read it must
+    // carry the same status, or the two do not agree on where the answer's head is.
+    BlockFacts facts;
     long serverSchemes = 0;
-    long proxySchemes = 0;
+    if (curl_easy_getinfo(easy.get(), CURLINFO_RESPONSE_CODE, &facts.status) != CURLE_OK ||
+        facts.status != headerBlock.StatusCode()) {
+        transferState.callbackError = errorInvalidResponse;
+        return false;
+    }
     curl_easy_getinfo(easy.get(), CURLINFO_HTTPAUTH_AVAIL, &serverSchemes);
-    curl_easy_getinfo(easy.get(), CURLINFO_PROXYAUTH_AVAIL, &proxySchemes);
-    switch (JudgeCompleteBlock(headerBlock, serverRounds, static_cast<unsigned long>(serverSchemes),
-                               proxyRounds, static_cast<unsigned long>(proxySchemes))) {
+    facts.serverSchemes = static_cast<unsigned long>(serverSchemes);
+    facts.locations = LatestHeaderValues(easy.get(), "Location");
+    facts.challenges = LatestHeaderValues(easy.get(), "WWW-Authenticate");
+    switch (JudgeCompleteBlock(facts, serverRounds, reading)) {
         case NextStep::followRedirect:
             if (++transferState.redirects > maxRedirects) {
                 transferState.callbackError = errorTooManyRedirects;
@@ -536,9 +541,7 @@ bool CHttpFile::TakeFinalBlock() {
 
 int CHttpFile::OnSocket(void* self, curl_socket_t /*socket*/, curlsocktype /*purpose*/) noexcept {
     auto* file = static_cast<CHttpFile*>(self);
-    // Once the final answer has been handed over, its state must stay as it is: libcurl connects
-    // nowhere else (it might only where the layer took as final a block that libcurl follows up).
-    if (file->transferState.phase != Phase::awaitingFinalHeaders) return CURL_SOCKOPT_ERROR;
+    if (!file->FollowUpAllowed()) return CURL_SOCKOPT_ERROR;
     // A block that began on the last connection and never reached its empty line was cut off:
     // libcurl would act on it (follow its Location, answer its challenge) as if it were whole.
     if (file->headerBlock.Open()) {
@@ -556,9 +559,7 @@ int CHttpFile::OnSocket(void* self, curl_socket_t /*socket*/, curlsocktype /*pur
 int CHttpFile::OnRequest(void* self, char* /*remoteAddress*/, char* /*localAddress*/,
                          int /*remotePort*/, int /*localPort*/) noexcept {
     auto* file = static_cast<CHttpFile*>(self);
-    // Once the final answer has been handed over, its block must stay as it is: libcurl asks for
-    // nothing more (see OnSocket).
-    if (file->transferState.phase != Phase::awaitingFinalHeaders) return CURL_PREREQFUNC_ABORT;
+    if (!file->FollowUpAllowed()) return CURL_PREREQFUNC_ABORT;
     const auto target = file->CurrentTarget();
     std::optional<RequestTarget>& last = file->transferState.lastTarget;
     if (target && last && *target != *last) file->serverRounds.CredentialsDropped();
@@ -569,6 +570,20 @@ int CHttpFile::OnRequest(void* self, char* /*remoteAddress*/, char* /*localAddre
     file->headerBlock.ExpectNewBlock();
     file->stallLimit.RequestSent(StallLimit::Clock::now());
     return CURL_PREREQFUNC_OK;
+}
+
+bool CHttpFile::FollowUpAllowed() noexcept {
+    if (transferState.phase == Phase::awaitingFinalHeaders) return true;
+    // libcurl follows up a block that the layer took as final. Before SubmitRequest has returned
+    // it, libcurl is right, and the answer to the follow-up decides; afterwards the caller has
+    // acted on that block, and the transfer fails rather than change under it.
+    if (transferState.phase == Phase::body && !transferState.handedOver && !HasPending()) {
+        transferState.phase = Phase::awaitingFinalHeaders;
+        responseState = {};
+        return true;
+    }
+    transferState.callbackError = errorInvalidResponse;
+    return false;
 }
 
 std::optional<CHttpFile::RequestTarget> CHttpFile::CurrentTarget() const noexcept {
@@ -591,9 +606,16 @@ std::optional<CHttpFile::RequestTarget> CHttpFile::CurrentTarget() const noexcep
 size_t CHttpFile::OnBody(char* data, size_t size, size_t count, void* self) noexcept {
     auto* file = static_cast<CHttpFile*>(self);
     const size_t length = size * count;
+    // Body bytes while the block as the layer reads it is still open: libcurl has ended the head
+    // where the layer did not (at a line that begins with a carriage return), and no verdict can
+    // rest on either reading.
+    if (!file->headerBlock.Complete()) {
+        file->transferState.callbackError = errorInvalidResponse;
+        return 0;
+    }
     // Only the final answer's body is handed over: its block is the final one, whatever was
-    // expected of it.
-    file->responseState.final = true;
+    // expected of it (a challenge libcurl did not answer, a redirect it did not follow).
+    if (!file->responseState.final && !file->TakeFinalBlock()) return 0;
     if (file->transferState.phase == Phase::awaitingFinalHeaders)
         file->transferState.phase = Phase::body;
     std::vector<char>& pending = file->pending;

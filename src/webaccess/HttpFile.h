@@ -12,6 +12,7 @@
 
 #include "webaccess/ChallengeRounds.h"
 #include "webaccess/CurlHandles.h"
+#include "webaccess/CurlReading.h"
 #include "webaccess/DigestWorker.h"
 #include "webaccess/HeaderBlock.h"
 #include "webaccess/StallLimit.h"
@@ -104,6 +105,10 @@ class CHttpFile {
         int redirects = 0;          // redirects that libcurl has followed
         curl_off_t bytesHeard = 0;  // header and body bytes taken by libcurl so far
         std::optional<RequestTarget> lastTarget;  // where the last request went
+        // SubmitRequest has returned with the block taken as final: from then on nothing about
+        // that block may change. Before, a follow-up that libcurl makes after all undoes the
+        // layer's guess.
+        bool handedOver = false;
     };
 
     // What lives for one connection; reset when libcurl opens the socket of a new one.
@@ -144,6 +149,9 @@ class CHttpFile {
     static int OnSocket(void* self, curl_socket_t socket, curlsocktype purpose) noexcept;
     static int OnRequest(void* self, char* remoteAddress, char* localAddress, int remotePort,
                          int localPort) noexcept;
+    // Whether libcurl may open a connection or send a request now (see TransferState::handedOver);
+    // false sets the failure.
+    bool FollowUpAllowed() noexcept;
     // Where the request that libcurl is about to send goes; nothing when its URL cannot be read.
     std::optional<RequestTarget> CurrentTarget() const noexcept;
     // The work of OnHeader, which may throw (std::bad_alloc); false ends the transfer with
@@ -187,9 +195,10 @@ class CHttpFile {
     ResponseState responseState;
     // The response blocks as they arrive; after the final block has ended, that block.
     HeaderBlock headerBlock;
-    // The challenge rounds of the transfer with the server and with a proxy.
+    // The challenge rounds of the transfer with the server.
     ChallengeRounds serverRounds;
-    ChallengeRounds proxyRounds;
+    // How the libcurl in use reads the headers it acts on.
+    CurlReading reading;
     // The stall limit: the transfer fails once the server has been silent for the session's
     // stallTimeout while a request waits for it.
     StallLimit stallLimit;

@@ -300,7 +300,7 @@ struct TlsEndCase {
     std::string reply;
     bool cutOff;       // the TCP connection closes without close_notify
     std::string text;  // empty: the download ends with the answer's status
-    int status = 200;  // the answer's status; only a 200 opens the file
+    int status = 200;  // the answer's status; only a 200 opens the file; 0 for no answer
 };
 
 class TlsEnd : public testing::TestWithParam<TlsEndCase> {};
@@ -331,7 +331,26 @@ INSTANTIATE_TEST_SUITE_P(
                    "incomplete."},
         TlsEndCase{"LengthKnownCutOffAfterTheBody", HttpReply(200, "0123456789"), true, ""},
         // An answer that has no body cannot be cut short.
-        TlsEndCase{"NoContentCutOff", "HTTP/1.0 204 No Content\r\n\r\n", true, "", 204}),
+        TlsEndCase{"NoContentCutOff", "HTTP/1.0 204 No Content\r\n\r\n", true, "", 204},
+        // The chunked coding frames the body wherever it is named, on any of the coding lines,
+        // and its last chunk ends the body whether or not close_notify follows.
+        TlsEndCase{"ChunkedOnASecondCodingLineCutAfterTheBody",
+                   "HTTP/1.1 200 OK\r\nTransfer-Encoding: identity\r\nTransfer-Encoding: "
+                   "chunked\r\n\r\na\r\n0123456789\r\n0\r\n\r\n",
+                   true, ""},
+        TlsEndCase{"ChunkedAmongSeveralCodingsCutAfterTheBody",
+                   "HTTP/1.1 200 OK\r\nTransfer-Encoding: identity , CHUNKED\r\n\r\n"
+                   "a\r\n0123456789\r\n0\r\n\r\n",
+                   true, ""},
+        // A line that begins with a carriage return ends libcurl's head, while the head that
+        // the layer reads goes on: the bytes that libcurl then hands over as the body come
+        // while that head is open, and are no valid answer, however the connection ends.
+        TlsEndCase{"LineStartingWithACarriageReturnCutOff",
+                   "HTTP/1.0 200 OK\r\n\rX-Note: y\r\n\r\n0123456789", true,
+                   "The server sent a response that is not valid HTTP.", 0},
+        TlsEndCase{"LineStartingWithACarriageReturnEndedProperly",
+                   "HTTP/1.0 200 OK\r\n\rX-Note: y\r\n\r\n0123456789", false,
+                   "The server sent a response that is not valid HTTP.", 0}),
     [](const testing::TestParamInfo<TlsEndCase>& info) { return info.param.name; });
 
 // A listener whose accept queue is full drops every further connection request unanswered, so

@@ -3,6 +3,7 @@
 // twice against a scripted server, with -o naming a file that already holds bytes and with the
 // body on standard output, and checks the exit status, the console and the file to the byte.
 
+#include <curl/curl.h>
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -91,7 +92,40 @@ struct FollowUpCase {
     std::string console;              // standard output with -o, after "Downloading..."
     std::optional<std::string> file;  // the output file afterwards; nothing: left as it was
     std::string quiet;                // standard output without -o
+    // The download goes through a proxy, the scripted server itself, named in http_proxy with
+    // these credentials ("user:pw@"), if any.
+    bool viaProxy = false;
+    std::string proxyCredentials = {};
+    // The row shows a reading of libcurl before 8.13 (which trims all white space from a
+    // Location); later ones read otherwise, and follow it.
+    bool before813 = false;
 };
+
+// A server that answers a request without credentials with the challenge, and any request that
+// carries an answer in Digest with the body. The challenge's body comes when libcurl is to answer
+// it (libcurl reads past it first), and never when the challenge is to be final at its headers.
+ScriptedServer::Script DigestChallenge(const std::string& challenge, bool bodyComes = false) {
+    return [challenge, bodyComes](const std::string& request, ScriptedConnection& connection) {
+        const std::string head =
+            "HTTP/1.1 401 Unauthorized\r\nWWW-Authenticate: " + challenge + "\r\nContent-Length: ";
+        if (Contains(request, "\r\nAuthorization: Digest ")) {
+            connection.Send(HttpReply(200, "secret body"));
+        } else if (bodyComes) {
+            connection.Send(head + "4\r\n\r\nnope");
+        } else {
+            SendThenWait(connection, head + "100\r\n\r\n");
+        }
+    };
+}
+
+// A proxy that refuses every request with a 407 whose body never comes.
+void ProxyRefusal(const std::string&, ScriptedConnection& connection) {
+    SendThenWait(connection,
+                 "HTTP/1.1 407 Proxy Authentication Required\r\nProxy-Authenticate: Basic "
+                 "realm=\"p\"\r\nContent-Length: 100\r\n\r\n");
+}
+
+const std::string proxyRefused = "Error 407 retrieving file: \n" + pause;
 
 std::vector<FollowUpCase> FollowUpCases() {
     return {
@@ -190,6 +224,70 @@ std::vector<FollowUpCase> FollowUpCases() {
          closingLine + "File retrieved ok.\n",
          "0123456789",
          "0123456789"},
+        // Challenges that libcurl does not answer, however they look: Digest with a -sess
+        // algorithm but no qop, and a nonce whose name has a blank before its '='. They are final
+        // at their headers.
+        {"DigestSessionWithoutQop",
+         DigestChallenge("Digest realm=\"r\", nonce=\"n1\", "
+                         "algorithm=MD5-sess"),
+         "/f", credentials, 1, badCredentials, std::nullopt, ""},
+        {"DigestNonceWithABlankBeforeItsEquals",
+         DigestChallenge("Digest realm=\"r\", nonce =\"n1\""), "/f", credentials, 1, badCredentials,
+         std::nullopt, ""},
+        // One that libcurl does answer: an unquoted value runs to the next comma, so the
+        // algorithm is part of the nonce.
+        {"DigestUnquotedNonceRunsToTheComma",
+         DigestChallenge("Digest realm=r, nonce=n1 algorithm=FOO", true), "/f", credentials, 0,
+         retrieved, "secret body", "secret body"},
+        // A Location of white space alone is no Location to libcurl 7.88: the redirect is final
+        // at its headers.
+        {"RedirectToAVerticalTab",
+         [](const std::string&, ScriptedConnection& connection) {
+             SendThenWait(connection,
+                          "HTTP/1.1 302 Found\r\nLocation: \v\r\nContent-Length: 100\r\n\r\n");
+         },
+         "/f",
+         {},
+         1,
+         "Error 302 retrieving file: \n" + pause,
+         std::nullopt,
+         "",
+         false,
+         "",
+         true},
+        // Body bytes that libcurl hands over while the head as the layer reads it is still open
+        // (libcurl ends a head at a line that begins with a carriage return) are no valid answer,
+        // also after lengths that conflict.
+        {"ConflictingLengthsThenALineStartingWithACarriageReturn",
+         ScriptedServer::Reply("HTTP/1.1 200 OK\r\nContent-Length: 5\r\nContent-Length: "
+                               "9\r\n\rX-Note: y\r\n\r\nhello"),
+         "/f",
+         {},
+         1,
+         "Error retrieving file: " + notValid + "\n" + pause,
+         std::nullopt,
+         ""},
+        // libcurl offers a proxy Basic only, and sends it with the first request when the proxy
+        // setting holds credentials: it never answers a 407, which is final at its headers.
+        {"ProxyRefusesWithoutCredentials",
+         ProxyRefusal,
+         "/f",
+         {},
+         1,
+         proxyRefused,
+         std::nullopt,
+         "",
+         true},
+        {"ProxyRefusesTheCredentialsSent",
+         ProxyRefusal,
+         "/f",
+         {},
+         1,
+         proxyRefused,
+         std::nullopt,
+         "",
+         true,
+         "user:pw@"},
     };
 }
 
@@ -197,11 +295,17 @@ class FollowUp : public ::testing::TestWithParam<FollowUpCase> {};
 
 TEST_P(FollowUp, DecidesTheFinalAnswer) {
     const FollowUpCase& c = GetParam();
+    if (c.before813 && curl_version_info(CURLVERSION_NOW)->version_num >= 0x080d00)
+        GTEST_SKIP() << "libcurl 8.13 and later read this header otherwise";
     ScriptedServer server(c.script);
     ProcessOptions options;
     // Far above a normal run, below the 60-second stall limit that a wait for a body that never
     // comes would run into.
     options.timeout = 20s;
+    if (c.viaProxy) {
+        options.environment = {"http_proxy=http://" + c.proxyCredentials +
+                               "127.0.0.1:" + std::to_string(server.Port())};
+    }
 
     TempDir folder;
     const std::string path = folder.File("out.bin");
@@ -253,15 +357,52 @@ TEST(FollowUpAcrossPorts, ChallengeAfterARedirectToAnotherPortIsFinalAtOnce) {
     EXPECT_EQ(ReadFile(path), oldContent);
 }
 
-// Memory that runs out while a header line is judged: the allocation that fails is the copy of
-// one header value (its size is the value's length and its terminating zero, and nothing else in
-// the run allocates that size). libcurl copies these values too, without the vertical tab at
-// their end: one byte shorter, so its copy succeeds. The run must end as the out-of-memory
-// failure, never abort.
+// Back at the URL's own server after a redirect to another port, the credentials are gone all
+// the same: libcurl (7.88 and 8.14) drops them for the rest of the transfer at the redirect that
+// changed the port or the scheme. So the challenge there gets no answer, and is final at once.
+TEST(FollowUpAcrossPorts, CredentialsStayDroppedBackAtTheUrlsServer) {
+    std::string back;  // the URL's own server's address for the way back; set before any request
+    ScriptedServer elsewhere([&back](const std::string&, ScriptedConnection& connection) {
+        connection.Send("HTTP/1.1 302 Found\r\nLocation: " + back +
+                        "\r\nContent-Length: 0\r\n\r\n");
+    });
+    const std::string away = elsewhere.Url("/away");
+    ScriptedServer origin([&away](const std::string& request, ScriptedConnection& connection) {
+        if (PathOf(request) == "/start") {
+            connection.Send("HTTP/1.1 302 Found\r\nLocation: " + away +
+                            "\r\nContent-Length: 0\r\n\r\n");
+        } else {
+            SendThenWait(connection,
+                         "HTTP/1.1 401 Unauthorized\r\nWWW-Authenticate: Basic realm=\"r\"\r\n"
+                         "Content-Length: 100\r\n\r\n");
+        }
+    });
+    back = origin.Url("/back");
+    ProcessOptions options;
+    options.timeout = 20s;
+    std::vector<std::string> arguments = {origin.Url("/start")};
+    arguments.insert(arguments.end(), credentials.begin(), credentials.end());
+    const ProcessResult result = RunKorrinBinary(arguments, options);
+    EXPECT_FALSE(result.timedOut);
+    EXPECT_EQ(result.exitStatus, 1);
+    EXPECT_EQ(result.standardOutput, "");
+    const std::vector<std::string> requests = origin.Requests();
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_EQ(PathOf(requests[1]), "/back");
+    for (const std::string& request : requests)
+        EXPECT_FALSE(Contains(request, "\r\nAuthorization:")) << request;
+}
+
+// Memory that runs out while a header line is taken in: the allocation that fails is the layer's
+// copy of one header line for its own reading of the block (its size is the line's length without
+// its line end, and its terminating zero, and nothing else in the run allocates that size).
+// libcurl's copies of that line and of its value are of other sizes (the value without the
+// vertical tab at its end, the stored line with its carriage return), so they succeed. The run
+// must end as the out-of-memory failure, never abort.
 struct HeaderShortageCase {
     const char* name;
-    std::string headerLine;  // the line whose value is copied, with a value of valueLength
-    std::size_t valueLength;
+    std::string headerLine;  // the line that is copied, lineLength bytes long
+    std::size_t lineLength;
     std::vector<std::string> extraArguments;
 };
 
@@ -277,7 +418,7 @@ TEST_P(HeaderShortage, EndsAsTheOutOfMemoryFailure) {
                                                 "\r\nContent-Length: 0\r\n\r\n"));
     ProcessOptions options;
     options.environment = {std::string("LD_PRELOAD=") + KORRIN_FAILING_ALLOC,
-                           "KORRIN_TEST_FAIL_ALLOC_SIZE=" + std::to_string(c.valueLength + 1)};
+                           "KORRIN_TEST_FAIL_ALLOC_SIZE=" + std::to_string(c.lineLength + 1)};
     options.timeout = 20s;
     TempDir folder;
     const std::string path = folder.File("out.bin");
@@ -299,10 +440,10 @@ TEST_P(HeaderShortage, EndsAsTheOutOfMemoryFailure) {
 INSTANTIATE_TEST_SUITE_P(
     Table, HeaderShortage,
     ::testing::Values(
-        HeaderShortageCase{"Redirect", "Location: /" + std::string(6000, 'x') + "\v", 6002, {}},
+        HeaderShortageCase{"Redirect", "Location: /" + std::string(6000, 'x') + "\v", 6012, {}},
         HeaderShortageCase{"Challenge",
                            "WWW-Authenticate: Basic realm=\"" + std::string(6000, 'x') + "\"\v",
-                           6015, credentials}),
+                           6033, credentials}),
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

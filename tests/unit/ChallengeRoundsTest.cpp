@@ -1,126 +1,125 @@
 #include <curl/curl.h>
 #include <gtest/gtest.h>
 
-#include <initializer_list>
 #include <string>
 #include <vector>
 
 #include "webaccess/ChallengeRounds.h"
+#include "webaccess/CurlReading.h"
 #include "webaccess/NextStep.h"
 
 namespace korrin {
 
 void PrintTo(const ChallengeOffer& offer, std::ostream* out) {
-    *out << "{basic " << offer.basic << ", digest " << offer.digest << ", nonce "
-         << offer.digestHasNonce << ", stale " << offer.digestStale << ", algorithm known "
-         << offer.digestAlgorithmKnown << "}";
+    *out << "{basic " << offer.basic << ", digest " << offer.digest << ", readable "
+         << offer.digestReadable << ", nonce " << offer.digestHasNonce << ", stale "
+         << offer.digestStale << "}";
 }
 
 namespace {
 
-HeaderBlock Block(const std::string& statusLine, std::initializer_list<std::string> headers) {
-    HeaderBlock block;
-    block.AddLine(statusLine + "\r\n");
-    for (const std::string& header : headers) block.AddLine(header + "\r\n");
-    block.AddLine("\r\n");
-    return block;
-}
-
 constexpr unsigned long basicAndDigest = CURLAUTH_BASIC | CURLAUTH_DIGEST;
+const CurlReading libcurl788 = CurlReading::OfVersion(0x075801);
+const CurlReading libcurl814 = CurlReading::OfVersion(0x080e01);
 
+const ChallengeOffer basic{.basic = true};
+const ChallengeOffer digest{.digest = true, .digestReadable = true, .digestHasNonce = true};
+const ChallengeOffer staleDigest{
+    .digest = true, .digestReadable = true, .digestHasNonce = true, .digestStale = true};
+const ChallengeOffer unreadableDigest{.digest = true, .digestHasNonce = true};
+const ChallengeOffer digestWithoutNonce{.digest = true};
+
+// The challenges of a 401 as libcurl's header store gives their values, read as each libcurl
+// version reads them.
 TEST(ChallengeOffer, ReadAsLibcurlReadsTheChallenges) {
     struct Case {
-        std::initializer_list<std::string> headers;
-        unsigned long usable;
-        ChallengeOffer offer;
+        std::vector<std::string> values;
+        ChallengeOffer on788;
+        ChallengeOffer on814;
+        unsigned long usable = basicAndDigest;
     };
     const Case cases[] = {
-        {{"WWW-Authenticate: Basic realm=\"r\""}, basicAndDigest, {true, false, false, false}},
-        {{"WWW-Authenticate: basic"}, basicAndDigest, {true, false, false, false}},
-        {{"WWW-Authenticate: Bearer realm=\"r\""}, basicAndDigest, {}},
-        {{"WWW-Authenticate: Basicx realm=\"r\""}, basicAndDigest, {}},
-        {{"WWW-Authenticate: Digest realm=\"r\", nonce=\"n\""},
-         basicAndDigest,
-         {false, true, true, false}},
-        {{"WWW-Authenticate: Digest realm=\"r\", nonce=\"n\", stale=TRUE"},
-         basicAndDigest,
-         {false, true, true, true}},
-        {{"WWW-Authenticate: Digest realm=\"r\", stale=\"true\", nonce=n"},
-         basicAndDigest,
-         {false, true, true, true}},
-        {{"WWW-Authenticate: Digest realm=\"r\", stale=false, nonce=n"},
-         basicAndDigest,
-         {false, true, true, false}},
+        {{"Basic realm=\"r\""}, basic, basic},
+        {{"basic"}, basic, basic},
+        {{"Bearer realm=\"r\""}, {}, {}},
+        {{"Basicx realm=\"r\""}, {}, {}},
+        // Where a scheme's name ends: at a blank, comma or the end; from 8.13 at anything that
+        // is no letter or digit.
+        {{"Basic;realm=r"}, {}, basic},
+        {{"Digest realm=\"r\", nonce=\"n\""}, digest, digest},
+        {{"Digest realm=\"r\", nonce=\"n\", stale=TRUE"}, staleDigest, staleDigest},
+        {{"Digest realm=\"r\", stale=\"true\", nonce=n"}, staleDigest, staleDigest},
+        {{"Digest realm=\"r\", stale=false, nonce=n"}, digest, digest},
         // A quoted value may hold what looks like a parameter.
-        {{"WWW-Authenticate: Digest realm=\"stale=true\", nonce=n"},
-         basicAndDigest,
-         {false, true, true, false}},
-        {{"WWW-Authenticate: Digest realm=\"r\""}, basicAndDigest, {false, true, false, false}},
-        {{"WWW-Authenticate: Digest nonce=n, algorithm=SHA-512-256-sess"},
-         basicAndDigest,
-         {false, true, true, false, true}},
-        {{"WWW-Authenticate: Digest nonce=n, algorithm=\"sha-256\""},
-         basicAndDigest,
-         {false, true, true, false, true}},
-        {{"WWW-Authenticate: Digest nonce=n, algorithm=SHA-1"},
-         basicAndDigest,
-         {false, true, true, false, false}},
+        {{"Digest realm=\"stale=true\", nonce=n"}, digest, digest},
+        {{"Digest realm=\"r\""}, digestWithoutNonce, digestWithoutNonce},
+        // The scheme name must be followed by a blank for libcurl to take the challenge.
+        {{"Digest,nonce=n"}, digestWithoutNonce, digestWithoutNonce},
+        {{"Digest nonce=n, algorithm=SHA-512-256-sess, qop=auth"}, digest, digest},
+        {{"Digest nonce=n, algorithm=\"sha-256\""}, digest, digest},
+        {{"Digest nonce=n, algorithm=SHA-1"}, unreadableDigest, unreadableDigest},
+        // A -sess algorithm needs a qop of auth or auth-int.
+        {{"Digest realm=\"r\", nonce=\"n1\", algorithm=MD5-sess"},
+         unreadableDigest,
+         unreadableDigest},
+        {{"Digest nonce=n1, algorithm=MD5-sess, qop=\"auth-int\""}, digest, digest},
+        {{"Digest nonce=n1, algorithm=MD5-sess, qop=\"token\""},
+         unreadableDigest,
+         unreadableDigest},
+        // An empty qop item: skipped before 8.13, the end of the list from 8.13.
+        {{"Digest nonce=n1, algorithm=MD5-sess, qop=\",auth\""}, digest, unreadableDigest},
+        // A parameter's name is all that comes before its '=', a blank included.
+        {{"Digest realm=\"r\", nonce =\"n1\""}, digestWithoutNonce, digestWithoutNonce},
+        // An unquoted value runs to the next comma, blanks and all: this algorithm is part of
+        // the nonce.
+        {{"Digest realm=r, nonce=n1 algorithm=FOO"}, digest, digest},
+        // A quote inside an unquoted value ends the reading of the parameters.
+        {{"Digest realm=r\"x\", nonce=n1"}, digestWithoutNonce, digestWithoutNonce},
         // Several challenges on one line, or over several lines; only the first Digest counts.
-        {{"WWW-Authenticate: Bearer, Basic realm=\"r\""},
-         basicAndDigest,
-         {true, false, false, false}},
-        {{"WWW-Authenticate: Digest nonce=a", "WWW-Authenticate: Digest nonce=b, stale=true",
-          "WWW-Authenticate: Basic"},
-         basicAndDigest,
-         {true, true, true, false}},
+        {{"Bearer, Basic realm=\"r\""}, basic, basic},
+        {{"Digest nonce=a", "Digest nonce=b, stale=true", "Basic"},
+         {.basic = true, .digest = true, .digestReadable = true, .digestHasNonce = true},
+         {.basic = true, .digest = true, .digestReadable = true, .digestHasNonce = true}},
+        // Between challenges: any white space before 8.13, blanks and tabs only from 8.13.
+        {{"Bearer,\vBasic"}, basic, {}},
         // Only what libcurl reports it can use.
-        {{"WWW-Authenticate: Basic", "WWW-Authenticate: Digest nonce=a"},
-         CURLAUTH_BASIC,
-         {true, false, false, false}},
-        {{"Proxy-Authenticate: Basic"}, basicAndDigest, {}},
+        {{"Basic", "Digest nonce=a"}, basic, basic, CURLAUTH_BASIC},
     };
     for (const Case& c : cases) {
-        const HeaderBlock block = Block("HTTP/1.1 401 No", c.headers);
-        EXPECT_EQ(ReadChallengeOffer(block, "WWW-Authenticate", c.usable), c.offer)
-            << block.RawText();
+        EXPECT_EQ(ReadChallengeOffer(c.values, c.usable, libcurl788), c.on788)
+            << "7.88: " << c.values.front();
+        EXPECT_EQ(ReadChallengeOffer(c.values, c.usable, libcurl814), c.on814)
+            << "8.14: " << c.values.front();
     }
 }
 
 // Whether libcurl answers each challenge of a transfer in turn.
 TEST(ChallengeRounds, AnswersWhileLibcurlWould) {
-    const ChallengeOffer basic{true, false, false, false};
-    const ChallengeOffer digest{false, true, true, false};
-    const ChallengeOffer staleDigest{false, true, true, true};
-    const ChallengeOffer digestWithoutNonce{false, true, false, false};
-    const ChallengeOffer digestUnknownAlgorithm{false, true, true, false, false};
-    const ChallengeOffer both{true, true, true, false};
+    const ChallengeOffer both{
+        .basic = true, .digest = true, .digestReadable = true, .digestHasNonce = true};
     const ChallengeOffer nothingUsable{};
     struct Case {
         const char* name;
         bool credentials;
-        bool digestWanted;
         std::vector<ChallengeOffer> offers;
         std::vector<bool> answered;
     };
     const Case cases[] = {
-        {"NoCredentials", false, true, {basic}, {false}},
-        {"BasicRefused", true, true, {basic, basic}, {true, false}},
-        {"NothingUsable", true, true, {nothingUsable}, {false}},
-        {"DigestRefused", true, true, {digest, digest}, {true, false}},
-        {"StaleDigest", true, true, {digest, staleDigest, staleDigest}, {true, true, true}},
-        {"StaleDigestThenRefused", true, true, {digest, staleDigest, digest}, {true, true, false}},
-        {"DigestWithoutNonce", true, true, {digestWithoutNonce}, {false}},
-        {"DigestUnknownAlgorithm", true, true, {digestUnknownAlgorithm}, {false}},
+        {"NoCredentials", false, {basic}, {false}},
+        {"BasicRefused", true, {basic, basic}, {true, false}},
+        {"NothingUsable", true, {nothingUsable}, {false}},
+        {"DigestRefused", true, {digest, digest}, {true, false}},
+        {"StaleDigest", true, {digest, staleDigest, staleDigest}, {true, true, true}},
+        {"StaleDigestThenRefused", true, {digest, staleDigest, digest}, {true, true, false}},
+        {"DigestWithoutNonce", true, {digestWithoutNonce}, {false}},
+        {"UnreadableDigest", true, {unreadableDigest}, {false}},
         // Digest is taken before Basic, so Basic offered after Digest is a new scheme.
-        {"DigestThenBasic", true, true, {both, basic, basic}, {true, true, false}},
+        {"DigestThenBasic", true, {both, basic, basic}, {true, true, false}},
         // Once given up, never again.
-        {"GivenUpForGood", true, true, {nothingUsable, basic}, {false, false}},
-        // A proxy gets Basic only; its Digest challenge is read all the same.
-        {"ProxyDigestOnly", true, false, {digest}, {false}},
-        {"ProxyBothOffered", true, false, {both, basic}, {true, false}},
+        {"GivenUpForGood", true, {nothingUsable, basic}, {false, false}},
     };
     for (const Case& c : cases) {
-        ChallengeRounds rounds(c.credentials, c.digestWanted);
+        ChallengeRounds rounds(c.credentials);
         for (std::size_t i = 0; i < c.offers.size(); ++i)
             EXPECT_EQ(rounds.Answers(c.offers[i]), c.answered[i]) << c.name << " round " << i;
     }
@@ -128,43 +127,79 @@ TEST(ChallengeRounds, AnswersWhileLibcurlWould) {
 
 // A server that calls every nonce stale is answered a bounded number of times.
 TEST(ChallengeRounds, StaleNoncesForEverEndAtTheCap) {
-    ChallengeRounds rounds(true, true);
-    const ChallengeOffer staleDigest{false, true, true, true};
+    ChallengeRounds rounds(true);
     for (int i = 0; i < ChallengeRounds::maxAnsweredRounds; ++i)
         ASSERT_TRUE(rounds.Answers(staleDigest)) << i;
     EXPECT_FALSE(rounds.Answers(staleDigest));
 }
 
+// libcurl follows the first Location of a 3xx that is not empty as it trims it.
+TEST(NextStep, RedirectFollowedOnlyWhereLibcurlFollowsIt) {
+    struct Case {
+        long status;
+        std::vector<std::string> locations;
+        bool on788;
+        bool on814;
+    };
+    const Case cases[] = {
+        {302, {"/next"}, true, true},
+        {301, {"", "/b"}, true, true},
+        {304, {"/b"}, true, true},
+        {302, {""}, false, false},
+        {302, {}, false, false},
+        {200, {"/next"}, false, false},
+        {401, {"/next"}, false, false},
+        // White space alone: empty before 8.13; from 8.13 a vertical tab is a value.
+        {302, {"\v"}, false, true},
+        {302, {"\f \v"}, false, true},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(FollowsRedirect(c.status, c.locations, libcurl788), c.on788) << c.status;
+        EXPECT_EQ(FollowsRedirect(c.status, c.locations, libcurl814), c.on814) << c.status;
+    }
+}
+
 TEST(NextStep, OnlyARedirectOrAnAnsweredChallengeIsFollowedUp) {
     struct Case {
-        std::string statusLine;
-        std::initializer_list<std::string> headers;
+        BlockFacts block;
         bool credentials;
         NextStep step;
     };
     const Case cases[] = {
-        {"HTTP/1.1 302 Found", {"Location: /next"}, false, NextStep::followRedirect},
-        {"HTTP/1.1 302 Found", {"Location:"}, false, NextStep::finalAnswer},
-        {"HTTP/1.1 200 OK", {"Location: /next"}, false, NextStep::finalAnswer},
-        {"HTTP/1.1 404 Not Found", {"WWW-Authenticate: Basic"}, true, NextStep::finalAnswer},
-        {"HTTP/1.1 401 No", {"WWW-Authenticate: Basic"}, true, NextStep::answerChallenge},
-        {"HTTP/1.1 401 No", {"WWW-Authenticate: Basic"}, false, NextStep::finalAnswer},
-        {"HTTP/1.1 401 No", {"WWW-Authenticate: Bearer"}, true, NextStep::finalAnswer},
-        {"HTTP/1.1 401 No", {}, true, NextStep::finalAnswer},
-        {"HTTP/1.1 407 Proxy", {"Proxy-Authenticate: Basic"}, false, NextStep::answerChallenge},
-        {"HTTP/1.1 407 Proxy",
-         {"Proxy-Authenticate: Digest nonce=n"},
-         false,
-         NextStep::finalAnswer},
-        {"HTTP/1.1 407 Proxy", {"WWW-Authenticate: Basic"}, false, NextStep::finalAnswer},
+        {{302, {"/next"}, {}, 0}, false, NextStep::followRedirect},
+        {{200, {"/next"}, {}, 0}, false, NextStep::finalAnswer},
+        {{404, {}, {"Basic"}, CURLAUTH_BASIC}, true, NextStep::finalAnswer},
+        {{401, {}, {"Basic"}, CURLAUTH_BASIC}, true, NextStep::answerChallenge},
+        {{401, {}, {"Basic"}, CURLAUTH_BASIC}, false, NextStep::finalAnswer},
+        {{401, {}, {"Bearer"}, CURLAUTH_BEARER}, true, NextStep::finalAnswer},
+        {{401, {}, {}, 0}, true, NextStep::finalAnswer},
+        {{401, {}, {"Digest realm=r, nonce=n1 algorithm=FOO"}, CURLAUTH_DIGEST},
+         true,
+         NextStep::answerChallenge},
+        // A proxy's refusal is never answered: libcurl sends its Basic with the first request,
+        // or has none to send.
+        {{407, {}, {}, 0}, true, NextStep::finalAnswer},
     };
     for (const Case& c : cases) {
-        ChallengeRounds server(c.credentials, true);
-        ChallengeRounds proxy(true, false);
-        const HeaderBlock block = Block(c.statusLine, c.headers);
-        EXPECT_EQ(JudgeCompleteBlock(block, server, basicAndDigest, proxy, basicAndDigest), c.step)
-            << block.RawText();
+        ChallengeRounds server(c.credentials);
+        EXPECT_EQ(JudgeCompleteBlock(c.block, server, libcurl788), c.step) << c.block.status;
     }
+}
+
+// The chunked coding is named on any Transfer-Encoding line, among other codings.
+TEST(CurlReading, ChunkedCodingNamedAnywhere) {
+    struct Case {
+        std::vector<std::string> values;
+        bool chunked;
+    };
+    const Case cases[] = {
+        {{"chunked"}, true},         {{"identity", "chunked"}, true},
+        {{"gzip", "Chunked"}, true}, {{"gzip, chunked"}, true},
+        {{" , chunked ,"}, true},    {{"chunkedx"}, false},
+        {{"identity"}, false},       {{}, false},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(NamesChunkedCoding(c.values), c.chunked) << c.values.size();
 }
 
 }  // namespace

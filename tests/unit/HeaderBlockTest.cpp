@@ -79,28 +79,6 @@ TEST(HeaderBlock, NoBlankBetweenANameAndItsColon) {
     EXPECT_EQ(block.Value("Content-Length "), "3");
 }
 
-TEST(HeaderBlock, RedirectFollowedOnlyWhereLibcurlFollowsIt) {
-    struct Case {
-        std::initializer_list<const char*> lines;
-        bool followed;
-    };
-    const Case cases[] = {
-        {{"HTTP/1.1 302 Found\r\n", "Location: /next\r\n", "\r\n"}, true},
-        {{"HTTP/1.1 301 Moved\r\n", "location:  \r\n", "Location: /b\r\n", "\r\n"}, true},
-        {{"HTTP/1.1 304 Not Modified\r\n", "Location: /b\r\n", "\r\n"}, true},
-        {{"HTTP/1.1 302 Found\r\n", "Location:\r\n", "\r\n"}, false},
-        {{"HTTP/1.1 302 Found\r\n", "Location : /next\r\n", "\r\n"}, false},
-        {{"HTTP/1.1 200 OK\r\n", "Location: /next\r\n", "\r\n"}, false},
-        {{"HTTP/1.1 401 No\r\n", "Location: /next\r\n", "\r\n"}, false},
-    };
-    for (const Case& c : cases) {
-        HeaderBlock block;
-        Feed(block, c.lines);
-        ASSERT_TRUE(block.Complete());
-        EXPECT_EQ(FollowsRedirect(block), c.followed) << block.RawText();
-    }
-}
-
 // A Content-Length that cannot be read, or that contradicts an earlier one, leaves the block's
 // length unknown without refusing the block; a new block starts with a clean slate.
 TEST(HeaderBlock, ContentLengthsThatDisagreeLeaveTheLengthUnknown) {
