@@ -1,8 +1,8 @@
 #include "webaccess/ChallengeRounds.h"
 
 #include <curl/curl.h>
-#include <strings.h>
 
+#include <algorithm>
 #include <cctype>
 #include <optional>
 #include <string>
@@ -19,10 +19,20 @@ constexpr std::string_view digestAlgorithms[] = {"MD5",          "MD5-sess",    
 
 bool IsSpace(char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; }
 
+// Whether a and b are the same text but for the case of ASCII letters.
+bool EqualFolded(std::string_view a, std::string_view b) {
+    const auto lower = [](char c) {
+        return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+    };
+    return a.size() == b.size() &&
+           std::equal(a.begin(), a.end(), b.begin(),
+                      [&lower](char x, char y) { return lower(x) == lower(y); });
+}
+
 // Whether a challenge list at text begins with the scheme name, followed by what libcurl takes
 // as the name's end (a blank, a comma or the end of the value).
 bool StartsWithScheme(std::string_view text, std::string_view scheme) {
-    if (text.size() < scheme.size() || strncasecmp(text.data(), scheme.data(), scheme.size()) != 0)
+    if (text.size() < scheme.size() || !EqualFolded(text.substr(0, scheme.size()), scheme))
         return false;
     return text.size() == scheme.size() || text[scheme.size()] == ',' ||
            IsSpace(text[scheme.size()]);
@@ -53,10 +63,6 @@ std::optional<std::pair<std::string, std::string>> NextPair(std::string_view& te
         }
     }
     return std::make_pair(std::move(name), std::move(value));
-}
-
-bool EqualFolded(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && strncasecmp(a.data(), b.data(), a.size()) == 0;
 }
 
 // Reads the parameters of a Digest challenge (all that follows its scheme name on the header
