@@ -32,6 +32,8 @@ constexpr unsigned int libcurlTooLargeCode = 0x080600;
 
 // libcurl's error-buffer texts for a chunked body that breaks the coding's syntax end in this.
 constexpr std::string_view chunkedCodingDetail = "in chunked-encoding";
+// libcurl 8 words a chunk size that is not one in these (its error buffer keeps the first).
+constexpr std::string_view chunkSizeDetails[] = {"chunk hex-length", "invalid chunk size"};
 
 bool StartsWith(std::string_view text, std::string_view start) {
     return text.substr(0, start.size()) == start;
@@ -138,6 +140,8 @@ std::uint32_t InternetErrorFromCurl(const CurlFailureFacts& facts) {
             if (std::string_view(facts.errorDetail).find(chunkedCodingDetail) !=
                 std::string_view::npos)
                 return errorInvalidResponse;
+            for (const std::string_view detail : chunkSizeDetails)
+                if (StartsWith(facts.errorDetail, detail)) return errorInvalidResponse;
             // libcurl 8 reports a TLS connection that ends without close_notify as a failed
             // receive, where 7.88 takes that end as the end of the data and judges what it has.
             // The same end reads the same on both: a head that never ended, an answer cut that

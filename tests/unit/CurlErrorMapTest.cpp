@@ -153,6 +153,13 @@ INSTANTIATE_TEST_SUITE_P(
                                "Illegal or missing hexadecimal sequence in chunked-encoding";
                        }),
                  errorInvalidResponse},
+        CurlCase{"BadChunkSizeOnLibcurl8",
+                 Facts(CURLE_RECV_ERROR,
+                       [](auto& f) {
+                           f.connected = f.headComplete = true;
+                           f.errorDetail = "chunk hex-length char not a hex digit: 0x7a";
+                       }),
+                 errorInvalidResponse},
         CurlCase{"RedirectToOtherScheme",
                  Facts(CURLE_UNSUPPORTED_PROTOCOL,
                        [](auto& f) {
