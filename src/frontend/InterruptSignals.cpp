@@ -20,7 +20,7 @@ volatile sig_atomic_t alarmIgnored = 0;
 
 // Ends the process by signalNumber through its default action. Async-signal-safe.
 [[noreturn]] void EndBySignal(int signalNumber) {
-    struct sigaction defaultAction {};
+    struct sigaction defaultAction = {};
     defaultAction.sa_handler = SIG_DFL;
     sigemptyset(&defaultAction.sa_mask);
     ::sigaction(signalNumber, &defaultAction, nullptr);
@@ -69,7 +69,7 @@ InterruptSignals::InterruptSignals() {
     wakeWrite = ends[1];
     caughtSignal = 0;
     wakeDescriptor = wakeWrite;
-    struct sigaction handler {};
+    struct sigaction handler = {};
     handler.sa_handler = NoteStoppingSignal;
     // The handlers do not interrupt one another, so the first signal is noted before a second is
     // acted on.

@@ -40,7 +40,7 @@ class InterruptSignals {
     int wakeRead = -1;   // owned: the wake-up pipe's read end
     int wakeWrite = -1;  // owned: its write end, written by the handler
     // By signal number: the disposition from before, for the signals whose handler is installed.
-    struct sigaction before[NSIG] {};
+    struct sigaction before[NSIG] = {};
     bool installed[NSIG] = {};
 };
 

@@ -192,10 +192,10 @@ class WaitSignals {
 
   private:
     void Install(int signalNumber, DuringPause action) {
-        struct sigaction handler {};
+        struct sigaction handler = {};
         handler.sa_handler = HandlerFor(action);
         sigemptyset(&handler.sa_mask);
-        struct sigaction current {};
+        struct sigaction current = {};
         if (::sigaction(signalNumber, nullptr, &current) != 0) return;
         if (!installed[signalNumber]) before[signalNumber] = current;
         if (before[signalNumber].sa_handler == SIG_IGN) return;
@@ -207,7 +207,7 @@ class WaitSignals {
     int wakeRead = -1;   // owned: the wake-up pipe's read end
     int wakeWrite = -1;  // owned: its write end, written by the handlers
     // By signal number: the disposition from before, for the signals whose handler is installed.
-    struct sigaction before[NSIG] {};
+    struct sigaction before[NSIG] = {};
     bool installed[NSIG] = {};
 };
 

@@ -1,8 +1,8 @@
 #include "webaccess/ChallengeRounds.h"
 
 #include <curl/curl.h>
-#include <strings.h>
 
+#include <algorithm>
 #include <cctype>
 #include <optional>
 #include <string_view>
@@ -19,14 +19,20 @@ constexpr int maxDigestValue = 1024;
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 bool IsAlnum(char c) { return std::isalnum(static_cast<unsigned char>(c)) != 0; }
 
+// Whether a and b are the same text but for the case of ASCII letters.
 bool EqualFolded(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && strncasecmp(a.data(), b.data(), a.size()) == 0;
+    const auto lower = [](char c) {
+        return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+    };
+    return a.size() == b.size() &&
+           std::equal(a.begin(), a.end(), b.begin(),
+                      [&lower](char x, char y) { return lower(x) == lower(y); });
 }
 
 // Whether the challenge at text begins with the scheme name, followed by what libcurl takes as
 // the name's end.
 bool StartsWithScheme(std::string_view text, std::string_view scheme, const CurlReading& reading) {
-    if (text.size() < scheme.size() || strncasecmp(text.data(), scheme.data(), scheme.size()) != 0)
+    if (text.size() < scheme.size() || !EqualFolded(text.substr(0, scheme.size()), scheme))
         return false;
     if (text.size() == scheme.size()) return true;
     const char next = text[scheme.size()];

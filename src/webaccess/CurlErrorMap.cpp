@@ -22,8 +22,18 @@ constexpr long x509IpAddressMismatch = 64;
 // libcurl's error-buffer text when the response's header block as a whole outgrows its limit.
 constexpr std::string_view headersTooLargeDetail = "Too large response headers";
 
+// OpenSSL's words (in libcurl's error buffer) for a TLS connection whose TCP connection ended
+// without close_notify.
+constexpr std::string_view tlsUnexpectedEofDetail = "unexpected eof while reading";
+
+// From libcurl 8.6 on, one header line over libcurl's limit is reported as CURLE_TOO_LARGE, so
+// that running out of memory means just that.
+constexpr unsigned int libcurlTooLargeCode = 0x080600;
+
 // libcurl's error-buffer texts for a chunked body that breaks the coding's syntax end in this.
 constexpr std::string_view chunkedCodingDetail = "in chunked-encoding";
+// libcurl 8 words a chunk size that is not one in these (its error buffer keeps the first).
+constexpr std::string_view chunkSizeDetails[] = {"chunk hex-length", "invalid chunk size"};
 
 bool StartsWith(std::string_view text, std::string_view start) {
     return text.substr(0, start.size()) == start;
@@ -66,10 +76,12 @@ std::uint32_t InternetErrorFromCurl(const CurlFailureFacts& facts) {
     const bool headPending = facts.connected && !facts.headComplete;
     switch (facts.code) {
         case CURLE_OUT_OF_MEMORY:
-            // libcurl reports one header line that outgrows its limit as running out of memory,
-            // and leaves its error buffer empty then. A real shortage while a header block is
-            // arriving is far less likely than a server that sends such a line.
-            if (headPending && facts.errorDetail.empty()) return errorHeaderTooLarge;
+            // libcurl before 8.6 reports one header line that outgrows its limit as running out
+            // of memory, and leaves its error buffer empty then. A real shortage while a header
+            // block is arriving is far less likely than a server that sends such a line.
+            if (headPending && facts.errorDetail.empty() &&
+                facts.libcurlVersion < libcurlTooLargeCode)
+                return errorHeaderTooLarge;
             return errorOutOfMemory;
         case CURLE_URL_MALFORMAT:
             // The user's URL was checked before the request was made; a URL that libcurl cannot
@@ -133,6 +145,22 @@ std::uint32_t InternetErrorFromCurl(const CurlFailureFacts& facts) {
             if (std::string_view(facts.errorDetail).find(chunkedCodingDetail) !=
                 std::string_view::npos)
                 return errorInvalidResponse;
+            for (const std::string_view detail : chunkSizeDetails)
+                if (StartsWith(facts.errorDetail, detail)) return errorInvalidResponse;
+            // libcurl 8 reports a TLS connection that ends without close_notify as a failed
+            // receive, where 7.88 takes that end as the end of the data and judges what it has.
+            // The same end reads the same on both: a head that never ended, an answer cut that
+            // libcurl would have followed up, a body cut short of its length or its last chunk,
+            // or a body framed by the connection's end that may have been cut anywhere.
+            if (facts.tlsWithoutCloseNotify && facts.osErrno == 0 &&
+                std::string_view(facts.errorDetail).find(tlsUnexpectedEofDetail) !=
+                    std::string_view::npos) {
+                if (headPending) return errorHeaderIncomplete;
+                if (facts.headComplete) {
+                    if (AnswerIsFollowedUp(facts.responseCode)) return errorReceiveFailed;
+                    return facts.bodyEndsWithConnection ? errorTlsCutOff : errorBodyTruncated;
+                }
+            }
             return facts.osErrno == ECONNRESET ? errorConnectionReset : errorReceiveFailed;
         case CURLE_SSL_CONNECT_ERROR:
             return errorTlsHandshake;

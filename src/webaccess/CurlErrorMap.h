@@ -24,6 +24,15 @@ struct CurlFailureFacts {
     // final answer, or one that libcurl follows up. False while that answer's head is still
     // awaited, whether or not any of it has arrived, and after an interim (1xx) answer.
     bool headComplete = false;
+    // The version of the libcurl in use (curl_version_info's version_num, 0x080e01 for 8.14.1);
+    // 0 when unknown, read as a libcurl before 8.
+    unsigned int libcurlVersion = 0;
+    // The last connection is a TLS one whose server never ended its TLS session with
+    // close_notify.
+    bool tlsWithoutCloseNotify = false;
+    // The final answer's body has neither a length nor chunked coding: the connection's end is
+    // its end. Only read with headComplete.
+    bool bodyEndsWithConnection = false;
     // The URL that libcurl was working on (CURLINFO_EFFECTIVE_URL): after a redirect, its target.
     std::string effectiveUrl;
     std::string errorDetail;  // libcurl's error buffer (CURLOPT_ERRORBUFFER); may be empty

@@ -1,7 +1,6 @@
 #include "webaccess/HeaderBlock.h"
 
-#include <strings.h>
-
+#include <algorithm>
 #include <cstring>
 #include <limits>
 
@@ -43,8 +42,13 @@ bool SplitHeader(std::string_view line, std::string_view& name, std::string_view
 }
 
 bool NameIs(std::string_view name, std::string_view wanted) {
+    // ASCII letters only: a header name is a token, and the locale has no say in it.
+    const auto lower = [](char c) {
+        return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+    };
     return name.size() == wanted.size() &&
-           strncasecmp(name.data(), wanted.data(), wanted.size()) == 0;
+           std::equal(name.begin(), name.end(), wanted.begin(),
+                      [&lower](char a, char b) { return lower(a) == lower(b); });
 }
 
 }  // namespace

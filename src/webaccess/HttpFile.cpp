@@ -443,6 +443,8 @@ void CHttpFile::RaiseTransferFailure() {
         const curl_version_info_data* version = curl_version_info(CURLVERSION_NOW);
         facts.verifyResultIsOpenssl = version != nullptr && version->ssl_version != nullptr &&
                                       TlsBackendIsOpenssl(version->ssl_version);
+        if (version != nullptr) facts.libcurlVersion = version->version_num;
+        facts.tlsWithoutCloseNotify = FinalAnswerOverTls() && !connectionState.closeNotified;
         curl_easy_getinfo(easy.get(), CURLINFO_RESPONSE_CODE, &facts.responseCode);
         long connectCode = 0;
         curl_easy_getinfo(easy.get(), CURLINFO_HTTP_CONNECTCODE, &connectCode);
@@ -452,6 +454,7 @@ void CHttpFile::RaiseTransferFailure() {
         // redirect's) says nothing about it.
         facts.connected = connectionState.established;
         facts.headComplete = headerBlock.Complete();
+        facts.bodyEndsWithConnection = facts.headComplete && BodyEndsWithConnection();
         const char* effectiveUrl = nullptr;
         curl_easy_getinfo(easy.get(), CURLINFO_EFFECTIVE_URL, &effectiveUrl);
         if (effectiveUrl != nullptr) facts.effectiveUrl = effectiveUrl;

@@ -111,104 +111,97 @@ TEST_P(FailureReport, NamesTheFailureInTheVerdict) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    RealFailures, FailureReport,
-    testing::Values(BinaryCase{"RefusedPort",
-                               [](std::shared_ptr<void>&, ProcessOptions&) {
-                                   static const RefusingPort refusing;
-                                   return std::vector<std::string>{Url(refusing.Port())};
-                               },
-                               "The connection was refused: nothing accepts connections at that "
-                               "address and "
-                               "port.",
-                               false},
-                    BinaryCase{"UnresolvableName",
-                               [](std::shared_ptr<void>&, ProcessOptions& options) {
-                                   // Looked up where nothing can answer: a network with no
-                                   // interface up.
-                                   options.isolatedNetwork = true;
-                                   return std::vector<std::string>{
-                                       "http://nothing.invalid/file.bin"};
-                               },
-                               "No address was found for the server name.", false},
-                    BinaryCase{
-                        "EmptyReply", Scripted([](const std::string&, ScriptedConnection&) {}),
-                        "The server closed the connection without sending a response.", false},
-                    BinaryCase{"ResetMidBody",
-                               Scripted([](const std::string&, ScriptedConnection& connection) {
-                                   connection.Send(partialReply);
-                                   connection.Abort();
-                               }),
-                               "The connection was reset before the transfer ended.", true},
-                    BinaryCase{"BodyShorterThanContentLength",
-                               Scripted(ScriptedServer::Reply(partialReply)),
-                               "The connection closed before the whole file had arrived.", true},
-                    BinaryCase{
-                        "GarbageInsteadOfStatusLine",
-                        Scripted(ScriptedServer::Reply("GARBAGE GARBAGE\r\n\r\nmore garbage")),
-                        "The server sent a response that is not valid HTTP.", false},
-                    BinaryCase{"ContradictoryContentLengths",
-                               Scripted(ScriptedServer::Reply(HttpReply(
-                                   200, "abc", "Content-Length: 3\r\nContent-Length: 4\r\n"))),
-                               "The server sent a response that is not valid HTTP.", false},
-                    BinaryCase{"HeaderLineTooLong",
-                               Scripted(ScriptedServer::Reply(HttpReply(
-                                   200, "ok", "X-Long: " + std::string(400 * 1024, 'a') + "\r\n"))),
-                               "The server's response headers were too large to read.", false},
-                    BinaryCase{"HeaderBlockTooLarge", Scripted(ScriptedServer::Reply([] {
-                                   std::string headers;
-                                   for (int i = 0; i < 400; ++i)
-                                       headers += "X-Many-" + std::to_string(i) + ": " +
-                                                  std::string(1000, 'b') + "\r\n";
-                                   return HttpReply(200, "ok", headers);
-                               }())),
-                               "The server's response headers were too large to read.", false},
-                    BinaryCase{
-                        "RedirectLoop",
-                        Scripted(ScriptedServer::Reply(
-                            "HTTP/1.1 302 Found\r\nLocation: /again\r\nContent-Length: 0\r\n\r\n")),
-                        "Gave up following redirects: the server sent too many of them.", false},
-                    BinaryCase{
-                        "RedirectToFile",
-                        Scripted(ScriptedServer::Reply(
-                            "HTTP/1.1 302 Found\r\nLocation: file:///etc/hostname\r\n"
-                            "Content-Length: 0\r\n\r\n")),
-                        "The server redirected the request to an address that is neither http nor "
-                        "https.",
-                        false},
-                    // The user's URL was fine: the report names the redirect, not the address
-                    // given.
-                    BinaryCase{
-                        "RedirectToPortOutOfRange",
-                        Scripted(ScriptedServer::Reply(
-                            "HTTP/1.1 302 Found\r\nLocation: http://127.0.0.1:99999/x\r\n"
-                            "Content-Length: 0\r\n\r\n")),
-                        "The server redirected the request to an address that is not a valid URL.",
-                        false},
-                    BinaryCase{
-                        "RedirectToUnclosedIpv6Literal",
-                        Scripted(ScriptedServer::Reply(
-                            "HTTP/1.1 302 Found\r\nLocation: "
-                            "http://[::1/x\r\nContent-Length: 0\r\n\r\n")),
-                        "The server redirected the request to an address that is not a valid URL.",
-                        false},
-                    // A line that begins with a blank right after the status line continues
-                    // nothing.
-                    BinaryCase{"FirstHeaderLineBeginsWithABlank",
-                               Scripted(ScriptedServer::Reply(
-                                   "HTTP/1.1 200 OK\r\n X-A: 1\r\nContent-Length: 2\r\n\r\nhi")),
-                               "The server sent a response that is not valid HTTP.", false},
-                    BinaryCase{
-                        "SelfSignedCertificate",
-                        [](std::shared_ptr<void>& keeper, ProcessOptions&) {
-                            auto nginx =
-                                std::make_shared<NginxServer>(NginxServer::TlsConfig("selfsigned"));
-                            WriteFile(nginx->Root() + "/file.bin", "secret");
-                            keeper = nginx;
-                            return std::vector<std::string>{nginx->Url("/file.bin")};
-                        },
-                        "The server's certificate is not signed by a trusted authority.", false}),
-    [](const testing::TestParamInfo<BinaryCase>& info) { return info.param.name; });
+std::vector<BinaryCase> FailureCases() {
+    return {
+        BinaryCase{"RefusedPort",
+                   [](std::shared_ptr<void>&, ProcessOptions&) {
+                       static const RefusingPort refusing;
+                       return std::vector<std::string>{Url(refusing.Port())};
+                   },
+                   "The connection was refused: nothing accepts connections at that "
+                   "address and "
+                   "port.",
+                   false},
+        BinaryCase{"UnresolvableName",
+                   [](std::shared_ptr<void>&, ProcessOptions& options) {
+                       // Looked up where nothing can answer: a network with no
+                       // interface up.
+                       options.isolatedNetwork = true;
+                       return std::vector<std::string>{"http://nothing.invalid/file.bin"};
+                   },
+                   "No address was found for the server name.", false},
+        BinaryCase{"EmptyReply", Scripted([](const std::string&, ScriptedConnection&) {}),
+                   "The server closed the connection without sending a response.", false},
+        BinaryCase{"ResetMidBody", Scripted([](const std::string&, ScriptedConnection& connection) {
+                       connection.Send(partialReply);
+                       connection.Abort();
+                   }),
+                   "The connection was reset before the transfer ended.", true},
+        BinaryCase{"BodyShorterThanContentLength", Scripted(ScriptedServer::Reply(partialReply)),
+                   "The connection closed before the whole file had arrived.", true},
+        BinaryCase{"GarbageInsteadOfStatusLine",
+                   Scripted(ScriptedServer::Reply("GARBAGE GARBAGE\r\n\r\nmore garbage")),
+                   "The server sent a response that is not valid HTTP.", false},
+        BinaryCase{"ContradictoryContentLengths",
+                   Scripted(ScriptedServer::Reply(
+                       HttpReply(200, "abc", "Content-Length: 3\r\nContent-Length: 4\r\n"))),
+                   "The server sent a response that is not valid HTTP.", false},
+        BinaryCase{"HeaderLineTooLong",
+                   Scripted(ScriptedServer::Reply(
+                       HttpReply(200, "ok", "X-Long: " + std::string(400 * 1024, 'a') + "\r\n"))),
+                   "The server's response headers were too large to read.", false},
+        BinaryCase{"HeaderBlockTooLarge", Scripted(ScriptedServer::Reply([] {
+                       std::string headers;
+                       for (int i = 0; i < 400; ++i)
+                           headers += "X-Many-" + std::to_string(i) + ": " +
+                                      std::string(1000, 'b') + "\r\n";
+                       return HttpReply(200, "ok", headers);
+                   }())),
+                   "The server's response headers were too large to read.", false},
+        BinaryCase{"RedirectLoop",
+                   Scripted(ScriptedServer::Reply(
+                       "HTTP/1.1 302 Found\r\nLocation: /again\r\nContent-Length: 0\r\n\r\n")),
+                   "Gave up following redirects: the server sent too many of them.", false},
+        BinaryCase{"RedirectToFile",
+                   Scripted(ScriptedServer::Reply(
+                       "HTTP/1.1 302 Found\r\nLocation: file:///etc/hostname\r\n"
+                       "Content-Length: 0\r\n\r\n")),
+                   "The server redirected the request to an address that is neither http nor "
+                   "https.",
+                   false},
+        // The user's URL was fine: the report names the redirect, not the address
+        // given.
+        BinaryCase{"RedirectToPortOutOfRange",
+                   Scripted(ScriptedServer::Reply(
+                       "HTTP/1.1 302 Found\r\nLocation: http://127.0.0.1:99999/x\r\n"
+                       "Content-Length: 0\r\n\r\n")),
+                   "The server redirected the request to an address that is not a valid URL.",
+                   false},
+        BinaryCase{"RedirectToUnclosedIpv6Literal",
+                   Scripted(ScriptedServer::Reply("HTTP/1.1 302 Found\r\nLocation: "
+                                                  "http://[::1/x\r\nContent-Length: 0\r\n\r\n")),
+                   "The server redirected the request to an address that is not a valid URL.",
+                   false},
+        // A line that begins with a blank right after the status line continues nothing.
+        BinaryCase{"FirstHeaderLineBeginsWithABlank",
+                   Scripted(ScriptedServer::Reply(
+                       "HTTP/1.1 200 OK\r\n X-A: 1\r\nContent-Length: 2\r\n\r\nhi")),
+                   "The server sent a response that is not valid HTTP.", false},
+        BinaryCase{"SelfSignedCertificate",
+                   [](std::shared_ptr<void>& keeper, ProcessOptions&) {
+                       auto nginx =
+                           std::make_shared<NginxServer>(NginxServer::TlsConfig("selfsigned"));
+                       WriteFile(nginx->Root() + "/file.bin", "secret");
+                       keeper = nginx;
+                       return std::vector<std::string>{nginx->Url("/file.bin")};
+                   },
+                   "The server's certificate is not signed by a trusted authority.", false}};
+}
+
+INSTANTIATE_TEST_SUITE_P(RealFailures, FailureReport, testing::ValuesIn(FailureCases()),
+                         [](const testing::TestParamInfo<BinaryCase>& info) {
+                             return info.param.name;
+                         });
 
 // A proxy's refusal reads as its status, whether it refuses a request sent through it (http) or
 // the tunnel that an https request needs (CONNECT); its own words, control characters and all,

@@ -114,7 +114,7 @@ std::string NginxServer::WaitUntilStarted(int watch, const std::string& pidPath)
     const auto deadline = std::chrono::steady_clock::now() + startBound;
     std::string failure;
     while (true) {
-        struct stat written {};
+        struct stat written = {};
         if (stat(pidPath.c_str(), &written) == 0 && written.st_size > 0) break;
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
             deadline - std::chrono::steady_clock::now());

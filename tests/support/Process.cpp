@@ -190,7 +190,7 @@ void WriteFile(const std::string& path, const std::string& content) {
 }
 
 bool FileExists(const std::string& path) {
-    struct stat info {};
+    struct stat info = {};
     return stat(path.c_str(), &info) == 0;
 }
 

@@ -39,6 +39,20 @@ auto Answered(long code) {
     };
 }
 
+// A TLS connection whose TCP connection ended without close_notify, as libcurl 8 reports it,
+// after the complete head of an answer with status code; framed says whether the connection's
+// end is the body's end.
+auto TlsEnd(long code, bool framed) {
+    return [code, framed](CurlFailureFacts& facts) {
+        Answered(code)(facts);
+        facts.libcurlVersion = 0x080E01;
+        facts.tlsWithoutCloseNotify = true;
+        facts.bodyEndsWithConnection = framed;
+        facts.errorDetail =
+            "OpenSSL SSL_read: error:0A000126:SSL routines::unexpected eof while reading, errno 0";
+    };
+}
+
 class CurlErrorMapTable : public testing::TestWithParam<CurlCase> {};
 
 TEST_P(CurlErrorMapTable, MapsToOneNumber) {
@@ -106,12 +120,50 @@ INSTANTIATE_TEST_SUITE_P(
                        }),
                  errorInvalidResponse},
         CurlCase{"WeirdReply", Facts(CURLE_WEIRD_SERVER_REPLY), errorInvalidResponse},
+        // libcurl 8's report of a TLS connection that ended without close_notify, by where the
+        // answer stood; the same end read as 7.88 reads it gives the same texts.
+        CurlCase{"TlsEndInABodyFramedByTheConnection", Facts(CURLE_RECV_ERROR, TlsEnd(200, true)),
+                 errorTlsCutOff},
+        CurlCase{"TlsEndShortOfTheLength", Facts(CURLE_RECV_ERROR, TlsEnd(200, false)),
+                 errorBodyTruncated},
+        CurlCase{"TlsEndInAnErrorPage", Facts(CURLE_RECV_ERROR, TlsEnd(404, true)), errorTlsCutOff},
+        CurlCase{"TlsEndInARedirectsBody", Facts(CURLE_RECV_ERROR, TlsEnd(302, false)),
+                 errorReceiveFailed},
+        CurlCase{"TlsEndInTheHead",
+                 Facts(CURLE_RECV_ERROR,
+                       [](auto& f) {
+                           TlsEnd(200, false)(f);
+                           f.headComplete = false;
+                       }),
+                 errorHeaderIncomplete},
+        // After the server's close_notify, or with a socket error, it is no such end.
+        CurlCase{"TlsEndAfterCloseNotify",
+                 Facts(CURLE_RECV_ERROR,
+                       [](auto& f) {
+                           TlsEnd(200, true)(f);
+                           f.tlsWithoutCloseNotify = false;
+                       }),
+                 errorReceiveFailed},
+        CurlCase{"TlsReadFailedWithASocketError",
+                 Facts(CURLE_RECV_ERROR,
+                       [](auto& f) {
+                           TlsEnd(200, true)(f);
+                           f.osErrno = ETIMEDOUT;
+                       }),
+                 errorReceiveFailed},
         CurlCase{"BrokenChunkedCoding",
                  Facts(CURLE_RECV_ERROR,
                        [](auto& f) {
                            f.connected = f.headComplete = true;
                            f.errorDetail =
                                "Illegal or missing hexadecimal sequence in chunked-encoding";
+                       }),
+                 errorInvalidResponse},
+        CurlCase{"BadChunkSizeOnLibcurl8",
+                 Facts(CURLE_RECV_ERROR,
+                       [](auto& f) {
+                           f.connected = f.headComplete = true;
+                           f.errorDetail = "chunk hex-length char not a hex digit: 0x7a";
                        }),
                  errorInvalidResponse},
         CurlCase{"RedirectToOtherScheme",
@@ -172,6 +224,14 @@ INSTANTIATE_TEST_SUITE_P(
                            f.responseCode = 302;
                        }),
                  errorHeaderTooLarge},
+        // From libcurl 8.6 on a line over the limit has a code of its own: this is a shortage.
+        CurlCase{"OutOfMemoryWhileTheHeadArrivesOnLibcurl8",
+                 Facts(CURLE_OUT_OF_MEMORY,
+                       [](auto& f) {
+                           f.connected = true;
+                           f.libcurlVersion = 0x080E01;
+                       }),
+                 errorOutOfMemory},
         CurlCase{"HeaderBlockTooLarge",
                  Facts(CURLE_RECV_ERROR,
                        [](auto& f) {
