@@ -603,7 +603,11 @@ TEST_P(WindDownLimit, ProgramBlockedOnAReaderEndsAtTheLimitByTheSignal) {
 
 INSTANTIATE_TEST_SUITE_P(Signals, WindDownLimit,
                          ::testing::Values(WindDownCase{"AsUsual", {}, {}},
-                                           WindDownCase{"AlarmIgnored", {}, {SIGALRM}}),
+                                           WindDownCase{"AlarmIgnored", {}, {SIGALRM}},
+                                           WindDownCase{"AlarmBlocked", {SIGALRM}, {}},
+                                           WindDownCase{"AlarmAndStoppingSignalsBlocked",
+                                                        {SIGALRM, SIGTERM, SIGINT, SIGHUP},
+                                                        {}}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 // A second stopping signal, once the first is being acted on, ends the program at once, by the
