@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <vector>
@@ -12,9 +13,10 @@ namespace korrin {
 
 namespace {
 
-// Shared with the handlers: the first signal caught, and whether SIGALRM was ignored before the
-// download.
-volatile sig_atomic_t caughtSignal = 0;
+// Shared with the handlers: the first signal caught (set once, in whichever thread a handler
+// runs), and whether SIGALRM was ignored before the download.
+std::atomic<int> caughtSignal{0};
+static_assert(std::atomic<int>::is_always_lock_free, "set by signal handlers");
 volatile sig_atomic_t alarmIgnored = 0;
 
 // Ends the process by signalNumber through its default action. Async-signal-safe.
@@ -39,9 +41,8 @@ volatile sig_atomic_t alarmIgnored = 0;
 // is what ends it anyway.
 void NoteStoppingSignal(int signalNumber) {
     const int savedErrno = errno;
-    const int first = caughtSignal;
-    if (first != 0) EndBySignal(first);
-    caughtSignal = signalNumber;
+    int first = 0;
+    if (!caughtSignal.compare_exchange_strong(first, signalNumber)) EndBySignal(first);
     ::alarm(InterruptSignals::windDownLimitSeconds);
     errno = savedErrno;
     SignalScope::Wake();
