@@ -3,6 +3,7 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -11,6 +12,7 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "frontend/Messages.h"
@@ -310,6 +312,11 @@ INSTANTIATE_TEST_SUITE_P(
                    "The secure connection was cut off before the server ended it: the file may be "
                    "incomplete."},
         TlsEndCase{"LengthKnownCutOffAfterTheBody", HttpReply(200, "0123456789"), true, ""},
+        // A head cut before its empty line is a cut head, whether or not the TLS session ended.
+        TlsEndCase{"HeadCutOffMidLine", "HTTP/1.0 200 OK\r\nX-Long: abc", true,
+                   "The connection closed before the response headers had all arrived.", 0},
+        TlsEndCase{"HeadCutOffAfterALine", "HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\n", true,
+                   "The connection closed before the response headers had all arrived.", 0},
         // An answer that has no body cannot be cut short.
         TlsEndCase{"NoContentCutOff", "HTTP/1.0 204 No Content\r\n\r\n", true, "", 204}),
     [](const testing::TestParamInfo<TlsEndCase>& info) { return info.param.name; });
@@ -352,6 +359,63 @@ TEST(TimeOut, ServerStallsMidBody) {
     EXPECT_EQ(run.result, -1);
     EXPECT_EQ(run.errorText, "The transfer stalled: no data arrived from the server for too long.");
     EXPECT_EQ(ReadFile(folder.File("out")), "0123456789");
+}
+
+// A redirect (its body framed by the connection's close) to a server that never accepts: the
+// connection to it is timed by the connect limit, not counted as a silence of the transfer's,
+// even where the stall limit is the shorter one.
+TEST(TimeOut, ConnectAfterARedirectIsNoStall) {
+    const BoundSocket bound = BindLoopback(0);
+    const Socket listener(bound.fd);
+    const Socket filler(socket(AF_INET, SOCK_STREAM, 0));
+    sockaddr_in where = Loopback(bound.port);
+    ASSERT_EQ(connect(filler.Fd(), reinterpret_cast<sockaddr*>(&where), sizeof where), 0);
+    pollfd queued{listener.Fd(), POLLIN, 0};
+    ASSERT_EQ(poll(&queued, 1, 5000), 1) << "the filler connection never reached the queue";
+    const std::string location =
+        "http://127.0.0.1:" + std::to_string(bound.port) + "/never-accepted";
+    ScriptedServer server([&location](const std::string&, ScriptedConnection& connection) {
+        connection.Send("HTTP/1.0 302 Found\r\nLocation: " + location + "\r\n\r\nmoved");
+    });
+
+    SessionSettings settings;
+    settings.connectTimeout = std::chrono::seconds(2);
+    settings.stallTimeout = std::chrono::seconds(1);
+    TempDir folder;
+    const InProcessRun run = Download(server.Port(), false, settings, folder.File("out"));
+    EXPECT_EQ(run.result, -1);
+    EXPECT_EQ(run.errorText, "The server did not accept the connection within the time allowed.");
+    EXPECT_FALSE(FileExists(folder.File("out")));
+}
+
+// The output is a FIFO whose reader pauses for longer than the stall limit while the server has
+// sent everything: the time spent writing is no silence of the server's, and the download
+// completes.
+TEST(TimeOut, SlowReaderOfTheOutputIsNoStall) {
+    std::string body(std::size_t{4} * 1024 * 1024, '\0');
+    for (std::size_t i = 0; i < body.size(); ++i) body[i] = static_cast<char>('a' + i % 26);
+    ScriptedServer server(ScriptedServer::Reply(HttpReply(200, body)));
+    TempDir folder;
+    const std::string fifo = folder.File("fifo");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    std::string received;
+    std::thread reader([&fifo, &received] {
+        std::FILE* in = std::fopen(fifo.c_str(), "rb");
+        if (in == nullptr) return;
+        char buffer[65536];
+        std::size_t n = std::fread(buffer, 1, sizeof buffer, in);
+        received.append(buffer, n);
+        // The reader's own pause, longer than the stall limit: what the test is about.
+        std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+        while ((n = std::fread(buffer, 1, sizeof buffer, in)) > 0) received.append(buffer, n);
+        std::fclose(in);
+    });
+    SessionSettings settings;
+    settings.stallTimeout = std::chrono::seconds(1);
+    const InProcessRun run = Download(server.Port(), false, settings, fifo);
+    reader.join();
+    EXPECT_EQ(run.result, 200) << run.errorText;
+    EXPECT_TRUE(received == body) << "received " << received.size() << " bytes";
 }
 
 }  // namespace

@@ -222,6 +222,14 @@ bool TerminalRun::GiveTerminalToProgram(bool program) {
            read(shellAnswers[0], &done, 1) == 1;
 }
 
+bool TerminalRun::WaitForStops(int count) {
+    const auto deadline = std::chrono::steady_clock::now() + bound;
+    while (stops < count) {
+        if (exited || !ReadUntil(deadline)) return false;
+    }
+    return true;
+}
+
 bool TerminalRun::ReadUntil(std::chrono::steady_clock::time_point deadline) {
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
         deadline - std::chrono::steady_clock::now());

@@ -53,6 +53,9 @@ class TerminalRun {
     // Reads what the program writes until it is stopped; false when it ends or the bound passes
     // first.
     bool WaitForStop();
+    // Reads what the program writes until it has been stopped count times in all; false when it
+    // ends or the bound passes first.
+    bool WaitForStops(int count);
     // After the end: everything that reached the terminal's screen after the first appearance of
     // text (echoes included). A marker written to the slave goes out behind every earlier byte.
     std::string OutputAfter(const std::string& text);
