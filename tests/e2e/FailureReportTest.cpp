@@ -1,4 +1,5 @@
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -9,6 +10,7 @@
 #include <chrono>
 #include <cstdio>
 #include <functional>
+#include <future>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -388,34 +390,52 @@ TEST(TimeOut, ConnectAfterARedirectIsNoStall) {
     EXPECT_FALSE(FileExists(folder.File("out")));
 }
 
-// The output is a FIFO whose reader pauses for longer than the stall limit while the server has
-// sent everything: the time spent writing is no silence of the server's, and the download
-// completes.
+// The output is a FIFO whose reader is away for longer than the stall limit, while the program
+// holds everything the server has sent so far and waits writing it; the rest comes soon after the
+// reader is back. The time spent writing is no silence of the server's: the stall limit counts
+// from the end of the write, and the download completes.
 TEST(TimeOut, SlowReaderOfTheOutputIsNoStall) {
-    std::string body(std::size_t{4} * 1024 * 1024, '\0');
-    for (std::size_t i = 0; i < body.size(); ++i) body[i] = static_cast<char>('a' + i % 26);
-    ScriptedServer server(ScriptedServer::Reply(HttpReply(200, body)));
+    // One byte more than the output's buffer: the program writes its first block only once the
+    // last byte of this part has been heard.
+    std::string first(std::size_t{128} * 1024 + 1, '\0');
+    for (std::size_t i = 0; i < first.size(); ++i) first[i] = static_cast<char>('a' + i % 26);
+    const std::string rest = "and the rest";
+    std::promise<void> back;
+    std::shared_future<void> readerBack = back.get_future().share();
+    ScriptedServer server([&](const std::string&, ScriptedConnection& connection) {
+        connection.Send(HttpReply(
+            200, first, "Content-Length: " + std::to_string(first.size() + rest.size()) + "\r\n"));
+        if (readerBack.wait_for(std::chrono::seconds(30)) != std::future_status::ready) return;
+        // The server's own pace, well inside the limit counted from the reader's return.
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        connection.Send(rest);
+    });
     TempDir folder;
     const std::string fifo = folder.File("fifo");
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    // Opened for reading before the program opens it, with the smallest capacity, so that its
+    // first block waits for the reader.
+    const int in = open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    ASSERT_GE(in, 0);
+    fcntl(in, F_SETPIPE_SZ, 4096);
+    fcntl(in, F_SETFL, 0);
     std::string received;
-    std::thread reader([&fifo, &received] {
-        std::FILE* in = std::fopen(fifo.c_str(), "rb");
-        if (in == nullptr) return;
+    std::thread reader([in, &received, &back] {
+        // The reader's own absence, longer than the stall limit: what the test is about.
+        std::this_thread::sleep_for(std::chrono::seconds(3));
+        back.set_value();
         char buffer[65536];
-        std::size_t n = std::fread(buffer, 1, sizeof buffer, in);
-        received.append(buffer, n);
-        // The reader's own pause, longer than the stall limit: what the test is about.
-        std::this_thread::sleep_for(std::chrono::milliseconds(2500));
-        while ((n = std::fread(buffer, 1, sizeof buffer, in)) > 0) received.append(buffer, n);
-        std::fclose(in);
+        ssize_t n = 0;
+        while ((n = read(in, buffer, sizeof buffer)) > 0)
+            received.append(buffer, static_cast<std::size_t>(n));
     });
     SessionSettings settings;
-    settings.stallTimeout = std::chrono::seconds(1);
+    settings.stallTimeout = std::chrono::seconds(2);
     const InProcessRun run = Download(server.Port(), false, settings, fifo);
     reader.join();
+    close(in);
     EXPECT_EQ(run.result, 200) << run.errorText;
-    EXPECT_TRUE(received == body) << "received " << received.size() << " bytes";
+    EXPECT_TRUE(received == first + rest) << "received " << received.size() << " bytes";
 }
 
 }  // namespace
