@@ -158,8 +158,15 @@ void WaitForKeyPress(std::string_view prompt) {
         endedBy = WaitInKeyMode(terminal, signals, prompt);
     }
     // The terminal is restored and the dispositions are back: the signal now does what it would
-    // have done without the wait.
-    if (endedBy != 0) ::raise(endedBy);
+    // have done without the wait. The wait took it, so it is let through also where the process
+    // was started with it blocked.
+    if (endedBy != 0) {
+        sigset_t only;
+        sigemptyset(&only);
+        sigaddset(&only, endedBy);
+        ::pthread_sigmask(SIG_UNBLOCK, &only, nullptr);
+        ::raise(endedBy);
+    }
 }
 
 }  // namespace korrin

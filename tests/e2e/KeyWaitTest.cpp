@@ -286,6 +286,37 @@ TEST(KeyWaitSignals, SignalsIgnoredAtTheStartStayIgnored) {
     EXPECT_EQ(LeftoverInput(terminal.slave), "") << "the key ended the wait";
 }
 
+// Started with SIGTERM, SIGTSTP and SIGCONT blocked (a parent's mask): the wait lets them through
+// all the same. Ctrl-Z stops it with the terminal restored, fg brings the wait back, and SIGTERM
+// ends the program by that signal.
+TEST(KeyWaitSignals, SignalsBlockedAtTheStartStillAct) {
+    PseudoTerminal terminal;
+    termios before{};
+    ASSERT_EQ(tcgetattr(terminal.slave, &before), 0);
+    TerminalRunOptions options;
+    options.blockedSignals = {SIGTERM, SIGTSTP, SIGCONT};
+    TerminalRun run(terminal, {}, options);
+    ASSERT_TRUE(run.Started());
+    ASSERT_TRUE(run.WaitForOutput(prompt));
+    run.Send("\x1a");
+    ASSERT_TRUE(run.WaitForStops(1)) << "Ctrl-Z stops the job";
+    termios now{};
+    ASSERT_EQ(tcgetattr(terminal.slave, &now), 0);
+    ExpectSameSettings(before, now);
+    ASSERT_TRUE(run.GiveTerminalToProgram(false));
+    ASSERT_TRUE(run.GiveTerminalToProgram(true));
+    ASSERT_EQ(kill(run.Pid(), SIGCONT), 0);
+    ASSERT_TRUE(run.WaitForOutput(prompt + prompt)) << "waiting again after fg";
+    ASSERT_EQ(kill(run.Pid(), SIGTERM), 0);
+    ASSERT_TRUE(run.WaitForExit());
+
+    ASSERT_TRUE(WIFSIGNALED(run.Status())) << "ended by the signal";
+    EXPECT_EQ(WTERMSIG(run.Status()), SIGTERM);
+    termios after{};
+    ASSERT_EQ(tcgetattr(terminal.slave, &after), 0);
+    ExpectSameSettings(before, after);
+}
+
 // What the shell does to a job that waits in the foreground, and how the job must end.
 enum class JobEnd { keyAfterFg, endsAfterBg, killed };
 

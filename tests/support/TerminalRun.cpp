@@ -122,6 +122,10 @@ TerminalRun::TerminalRun(PseudoTerminal& theTerminal, const std::vector<std::str
             if (!options.background && tcsetpgrp(terminal.slave, getpid()) != 0) _exit(126);
             signal(SIGTTOU, SIG_DFL);
             for (const int s : options.ignoredSignals) signal(s, SIG_IGN);
+            sigset_t blocked;
+            sigemptyset(&blocked);
+            for (const int s : options.blockedSignals) sigaddset(&blocked, s);
+            sigprocmask(SIG_BLOCK, &blocked, nullptr);
             int in = terminal.slave;
             if (!options.standardInputPath.empty()) {
                 in = open(options.standardInputPath.c_str(), O_RDONLY);

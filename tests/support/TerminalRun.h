@@ -26,6 +26,7 @@ class PseudoTerminal {
 
 struct TerminalRunOptions {
     std::vector<int> ignoredSignals;  // the program starts with these ignored, as under nohup
+    std::vector<int> blockedSignals;  // the program starts with these blocked in its mask
     std::string standardInputPath;    // a file for standard input (/dev/null); empty: the terminal
     std::string standardOutputPath;   // a file for standard output; empty: the terminal
     bool background = false;          // started as a background job of the terminal
