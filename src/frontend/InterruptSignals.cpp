@@ -1,10 +1,11 @@
 #include "frontend/InterruptSignals.h"
 
-#include <fcntl.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdlib>
+#include <vector>
 
 #include "frontend/SignalRules.h"
 
@@ -12,10 +13,10 @@ namespace korrin {
 
 namespace {
 
-// Shared with the handlers: the first signal caught, the pipe end that wakes the transfer, and
-// whether SIGALRM was ignored before the download.
-volatile sig_atomic_t caughtSignal = 0;
-volatile sig_atomic_t wakeDescriptor = -1;
+// Shared with the handlers: the first signal caught (set once, in whichever thread a handler
+// runs), and whether SIGALRM was ignored before the download.
+std::atomic<int> caughtSignal{0};
+static_assert(std::atomic<int>::is_always_lock_free, "set by signal handlers");
 volatile sig_atomic_t alarmIgnored = 0;
 
 // Ends the process by signalNumber through its default action. Async-signal-safe.
@@ -40,16 +41,11 @@ volatile sig_atomic_t alarmIgnored = 0;
 // is what ends it anyway.
 void NoteStoppingSignal(int signalNumber) {
     const int savedErrno = errno;
-    const int first = caughtSignal;
-    if (first != 0) EndBySignal(first);
-    caughtSignal = signalNumber;
+    int first = 0;
+    if (!caughtSignal.compare_exchange_strong(first, signalNumber)) EndBySignal(first);
     ::alarm(InterruptSignals::windDownLimitSeconds);
-    const int fd = wakeDescriptor;
-    if (fd >= 0) {
-        const char byte = 1;
-        (void)!::write(fd, &byte, 1);
-    }
     errno = savedErrno;
+    SignalScope::Wake();
 }
 
 // Async-signal-safe: the wind-down after a stopping signal has taken too long, and the process
@@ -60,59 +56,51 @@ void EndWindDown(int signalNumber) {
     if (alarmIgnored == 0) EndBySignal(signalNumber);
 }
 
-}  // namespace
-
-InterruptSignals::InterruptSignals() {
-    int ends[2];
-    if (::pipe2(ends, O_CLOEXEC | O_NONBLOCK) != 0) return;
-    wakeRead = ends[0];
-    wakeWrite = ends[1];
+// The download's table: a handler for every signal whose rule is not DuringDownload::asUsual;
+// the wind-down's timer is the program's own and must end the wind-down even where SIGALRM was
+// ignored. What the handlers share is reset first, before they go in.
+std::vector<SignalScope::Row> FreshDownloadRows() {
     caughtSignal = 0;
-    wakeDescriptor = wakeWrite;
-    struct sigaction handler = {};
-    handler.sa_handler = NoteStoppingSignal;
-    // The handlers do not interrupt one another, so the first signal is noted before a second is
-    // acted on.
-    sigemptyset(&handler.sa_mask);
+    struct sigaction alarmBefore = {};
+    alarmIgnored =
+        ::sigaction(SIGALRM, nullptr, &alarmBefore) == 0 && alarmBefore.sa_handler == SIG_IGN ? 1
+                                                                                              : 0;
+    std::vector<SignalScope::Row> rows;
     for (const SignalRule& rule : SignalRules()) {
-        if (rule.download == DuringDownload::stopsDownload)
-            sigaddset(&handler.sa_mask, rule.signalNumber);
-    }
-    // No SA_RESTART: a write blocked on a full pipe returns, so that the download sees the signal
-    // at once. (The C library may go on to write the rest of a block; the wind-down limit ends
-    // that wait.)
-    handler.sa_flags = 0;
-    for (const SignalRule& rule : SignalRules()) {
-        if (rule.download == DuringDownload::asUsual) continue;
-        const int s = rule.signalNumber;
-        if (::sigaction(s, nullptr, &before[s]) != 0) continue;
-        const bool ignored = before[s].sa_handler == SIG_IGN;
-        if (rule.download == DuringDownload::limitsWindDown) {
-            // The timer is the program's own: it must end the wind-down even where the signal
-            // was ignored.
-            alarmIgnored = ignored ? 1 : 0;
-            struct sigaction timer = handler;
-            timer.sa_handler = EndWindDown;
-            installed[s] = ::sigaction(s, &timer, nullptr) == 0;
-        } else {
-            installed[s] = !ignored && ::sigaction(s, &handler, nullptr) == 0;
+        if (rule.download == DuringDownload::stopsDownload) {
+            rows.push_back({rule.signalNumber, NoteStoppingSignal, false});
+        } else if (rule.download == DuringDownload::limitsWindDown) {
+            rows.push_back({rule.signalNumber, EndWindDown, true});
         }
     }
+    return rows;
 }
 
-InterruptSignals::~InterruptSignals() {
-    Restore();
-    if (wakeRead >= 0) ::close(wakeRead);
-    if (wakeWrite >= 0) ::close(wakeWrite);
+// The handlers do not interrupt one another, so the first signal is noted before a second is
+// acted on.
+sigset_t HandlingMask() {
+    sigset_t mask;
+    sigemptyset(&mask);
+    for (const SignalRule& rule : SignalRules()) {
+        if (rule.download == DuringDownload::stopsDownload) sigaddset(&mask, rule.signalNumber);
+    }
+    return mask;
 }
+
+}  // namespace
+
+// No SA_RESTART (the scope's rule): a write blocked on a full pipe, or an open that waits, returns
+// at once, so that the download sees the signal. The output sink goes on with a write that had
+// bytes to store; the wind-down limit ends that wait.
+InterruptSignals::InterruptSignals()
+    : scope(FreshDownloadRows(), SignalScope::Delivery::anywhere, HandlingMask(),
+            SignalScope::NoSignals()) {}
+
+InterruptSignals::~InterruptSignals() { Restore(); }
 
 void InterruptSignals::Restore() {
     if (caughtSignal != 0) ::alarm(0);
-    for (int s = 1; s < NSIG; ++s) {
-        if (installed[s]) ::sigaction(s, &before[s], nullptr);
-        installed[s] = false;
-    }
-    wakeDescriptor = -1;
+    scope.Restore();
 }
 
 void InterruptSignals::EndProcessIfCaught() {

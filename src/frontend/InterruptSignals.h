@@ -1,6 +1,6 @@
 #pragma once
 
-#include <signal.h>
+#include "frontend/SignalScope.h"
 
 namespace korrin {
 
@@ -18,8 +18,7 @@ class InterruptSignals {
     // Far more than storing what is held in memory takes on a working disk or pipe.
     static constexpr unsigned windDownLimitSeconds = 3;
 
-    // Installs the handlers; without a wake-up pipe it installs none, and the signals act as
-    // they would without this object.
+    // Installs the handlers.
     InterruptSignals();
     // Puts the earlier dispositions back.
     ~InterruptSignals();
@@ -27,8 +26,8 @@ class InterruptSignals {
     InterruptSignals& operator=(const InterruptSignals&) = delete;
 
     // A descriptor that becomes readable once one of the signals has been caught; -1 when the
-    // handlers are not installed.
-    int WakeFd() const { return wakeRead; }
+    // pipe could not be made.
+    int WakeFd() const { return scope.WakeFd(); }
 
     // Puts the earlier dispositions back and, when one of the signals was caught, ends the
     // process by it. Returns when none was caught.
@@ -37,11 +36,7 @@ class InterruptSignals {
   private:
     void Restore();
 
-    int wakeRead = -1;   // owned: the wake-up pipe's read end
-    int wakeWrite = -1;  // owned: its write end, written by the handler
-    // By signal number: the disposition from before, for the signals whose handler is installed.
-    struct sigaction before[NSIG] = {};
-    bool installed[NSIG] = {};
+    SignalScope scope;
 };
 
 }  // namespace korrin

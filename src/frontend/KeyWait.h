@@ -2,6 +2,9 @@
 
 #include <string_view>
 
+// The byte rules of a key press, which the wait applies.
+#include "frontend/KeyPress.h"  // IWYU pragma: export
+
 namespace korrin {
 
 // Writes prompt to standard output and, when a person can answer it, waits for one key press on
@@ -22,17 +25,5 @@ namespace korrin {
 // returns. A signal that the process was started with ignored stays ignored. Returns right after
 // the prompt when the terminal cannot be switched.
 void WaitForKeyPress(std::string_view prompt);
-
-// Whether bytes, read from the terminal in the order they came, make up a whole key press, so
-// that no further byte belongs to it:
-// - one byte below 0x80 other than ESC (0x1B) is a key;
-// - a UTF-8 lead byte wants its continuation bytes; a byte that cannot begin UTF-8 is a key of
-//   its own (a single-byte code page);
-// - ESC "[" wants parameter bytes up to a final byte in 0x40-0x7E (ESC "[" "[" and one more
-//   byte, for the Linux console's function keys); ESC "O" wants one more byte; ESC followed by
-//   anything else is that key with Alt held.
-// A lone ESC is never complete here: the Escape key is told from the start of a sequence only by
-// the absence of a next byte, which the caller waits for within a bound.
-bool KeyPressComplete(std::string_view bytes);
 
 }  // namespace korrin

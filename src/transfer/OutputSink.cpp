@@ -1,5 +1,11 @@
 #include "transfer/OutputSink.h"
 
+#include <poll.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
 #include <cstring>
 #include <new>
 
@@ -12,49 +18,68 @@ constexpr std::size_t bufferSize = std::size_t{128} * 1024;
 
 OutputSink::OutputSink(const std::string& path) {
     if (path.empty()) {
-        stream = stdout;
+        // What was printed through the stream before goes out first.
+        if (std::fflush(stdout) != 0) failed = true;
+        fd = STDOUT_FILENO;
     } else {
         owned.reset(std::fopen(path.c_str(), "wb"));
-        stream = owned.get();
+        if (!owned) return;
+        fd = ::fileno(owned.get());
     }
-    if (stream == nullptr) return;
-    // Without the buffer the bytes go out in the stream's own, smaller blocks.
+    // Without the buffer every block goes out as it comes.
     buffer.reset(new (std::nothrow) char[bufferSize]);
-    if (buffer && owned) std::setvbuf(stream, buffer.get(), _IOFBF, bufferSize);
 }
 
 OutputSink::~OutputSink() { Finish(); }
 
 bool OutputSink::Write(const void* data, std::size_t size) {
-    if (stream == nullptr || failed) return false;
-    if (owned || !buffer) {
-        if (std::fwrite(data, 1, size, stream) != size) failed = true;
+    if (fd < 0 || failed) return false;
+    const char* bytes = static_cast<const char*>(data);
+    if (!buffer) {
+        WriteOut(bytes, size);
         return !failed;
     }
     if (held + size > bufferSize) WriteHeld();
     if (size >= bufferSize) {
-        if (!failed && std::fwrite(data, 1, size, stream) != size) failed = true;
-    } else {
-        std::memcpy(buffer.get() + held, data, size);
+        WriteOut(bytes, size);
+    } else if (!failed) {
+        std::memcpy(buffer.get() + held, bytes, size);
         held += size;
     }
     return !failed;
 }
 
 void OutputSink::WriteHeld() {
-    if (held != 0 && !failed && std::fwrite(buffer.get(), 1, held, stream) != held) failed = true;
+    WriteOut(buffer.get(), held);
     held = 0;
 }
 
+void OutputSink::WriteOut(const char* data, std::size_t size) {
+    while (size > 0 && !failed) {
+        const ssize_t n = ::write(fd, data, std::min<std::size_t>(size, SSIZE_MAX));
+        if (n > 0) {
+            data += n;
+            size -= static_cast<std::size_t>(n);
+        } else if (n < 0 && errno == EINTR) {
+            continue;
+        } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            pollfd room{fd, POLLOUT, 0};
+            if (::poll(&room, 1, -1) < 0 && errno != EINTR) failed = true;
+        } else {
+            failed = true;
+        }
+    }
+}
+
 bool OutputSink::Finish() {
-    if (stream == nullptr) return !failed;
+    if (fd < 0) return !failed;
+    if (held != 0 && !failed) WriteHeld();
     if (owned) {
         if (std::fclose(owned.release()) != 0) failed = true;
-    } else {
-        WriteHeld();
-        if (std::fflush(stream) != 0 || std::ferror(stream)) failed = true;
+    } else if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+        failed = true;
     }
-    stream = nullptr;
+    fd = -1;
     return !failed;
 }
 

@@ -6,6 +6,8 @@
 #include <system_error>
 #include <utility>
 
+#include "webaccess/HeldSignals.h"
+
 namespace korrin {
 
 namespace {
@@ -24,6 +26,8 @@ DigestWorker::DigestWorker(std::vector<DigestCheck> checks, std::size_t ringByte
     ring.reset(new (std::nothrow) char[capacity]);
     if (!ring) return;
     try {
+        // The thread takes none of the signals that the download's handlers decide on.
+        const HeldSignals held;
         thread = std::thread([this] { Run(); });
     } catch (const std::system_error&) {
         ring.reset();

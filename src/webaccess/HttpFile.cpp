@@ -15,6 +15,7 @@
 #include "webaccess/ContentDigest.h"
 #include "webaccess/CurlErrorMap.h"
 #include "webaccess/CurlHandles.h"
+#include "webaccess/HeldSignals.h"
 #include "webaccess/HttpConnection.h"
 #include "webaccess/InternetErrors.h"
 #include "webaccess/InternetException.h"
@@ -383,7 +384,12 @@ void CHttpFile::Pump(bool untilBody) {
             break;
         }
         int running = 0;
-        CURLMcode mc = curl_multi_perform(multi.get(), &running);
+        CURLMcode mc = CURLM_OK;
+        {
+            // A name lookup's thread is started in here; it must take none of the signals.
+            const HeldSignals held;
+            mc = curl_multi_perform(multi.get(), &running);
+        }
         if (mc == CURLM_OK) {
             // Bytes that were waiting before the poll could report them are heard here.
             NoteBytesHeard(StallLimit::Clock::now());

@@ -1,16 +1,20 @@
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
 #include <functional>
+#include <future>
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "frontend/Messages.h"
@@ -323,6 +327,11 @@ INSTANTIATE_TEST_SUITE_P(
                    "The secure connection was cut off before the server ended it: the file may be "
                    "incomplete."},
         TlsEndCase{"LengthKnownCutOffAfterTheBody", HttpReply(200, "0123456789"), true, ""},
+        // A head cut before its empty line is a cut head, whether or not the TLS session ended.
+        TlsEndCase{"HeadCutOffMidLine", "HTTP/1.0 200 OK\r\nX-Long: abc", true,
+                   "The connection closed before the response headers had all arrived.", 0},
+        TlsEndCase{"HeadCutOffAfterALine", "HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\n", true,
+                   "The connection closed before the response headers had all arrived.", 0},
         // An answer that has no body cannot be cut short.
         TlsEndCase{"NoContentCutOff", "HTTP/1.0 204 No Content\r\n\r\n", true, "", 204},
         // The chunked coding frames the body wherever it is named, on any of the coding lines,
@@ -384,6 +393,81 @@ TEST(TimeOut, ServerStallsMidBody) {
     EXPECT_EQ(run.result, -1);
     EXPECT_EQ(run.errorText, "The transfer stalled: no data arrived from the server for too long.");
     EXPECT_EQ(ReadFile(folder.File("out")), "0123456789");
+}
+
+// A redirect (its body framed by the connection's close) to a server that never accepts: the
+// connection to it is timed by the connect limit, not counted as a silence of the transfer's,
+// even where the stall limit is the shorter one.
+TEST(TimeOut, ConnectAfterARedirectIsNoStall) {
+    const BoundSocket bound = BindLoopback(0);
+    const Socket listener(bound.fd);
+    const Socket filler(socket(AF_INET, SOCK_STREAM, 0));
+    sockaddr_in where = Loopback(bound.port);
+    ASSERT_EQ(connect(filler.Fd(), reinterpret_cast<sockaddr*>(&where), sizeof where), 0);
+    pollfd queued{listener.Fd(), POLLIN, 0};
+    ASSERT_EQ(poll(&queued, 1, 5000), 1) << "the filler connection never reached the queue";
+    const std::string location =
+        "http://127.0.0.1:" + std::to_string(bound.port) + "/never-accepted";
+    ScriptedServer server([&location](const std::string&, ScriptedConnection& connection) {
+        connection.Send("HTTP/1.0 302 Found\r\nLocation: " + location + "\r\n\r\nmoved");
+    });
+
+    SessionSettings settings;
+    settings.connectTimeout = std::chrono::seconds(2);
+    settings.stallTimeout = std::chrono::seconds(1);
+    TempDir folder;
+    const InProcessRun run = Download(server.Port(), false, settings, folder.File("out"));
+    EXPECT_EQ(run.result, -1);
+    EXPECT_EQ(run.errorText, "The server did not accept the connection within the time allowed.");
+    EXPECT_FALSE(FileExists(folder.File("out")));
+}
+
+// The output is a FIFO whose reader is away for longer than the stall limit, while the program
+// holds everything the server has sent so far and waits writing it; the rest comes soon after the
+// reader is back. The time spent writing is no silence of the server's: the stall limit counts
+// from the end of the write, and the download completes.
+TEST(TimeOut, SlowReaderOfTheOutputIsNoStall) {
+    // One byte more than the output's buffer: the program writes its first block only once the
+    // last byte of this part has been heard.
+    std::string first(std::size_t{128} * 1024 + 1, '\0');
+    for (std::size_t i = 0; i < first.size(); ++i) first[i] = static_cast<char>('a' + i % 26);
+    const std::string rest = "and the rest";
+    std::promise<void> back;
+    std::shared_future<void> readerBack = back.get_future().share();
+    ScriptedServer server([&](const std::string&, ScriptedConnection& connection) {
+        connection.Send(HttpReply(
+            200, first, "Content-Length: " + std::to_string(first.size() + rest.size()) + "\r\n"));
+        if (readerBack.wait_for(std::chrono::seconds(30)) != std::future_status::ready) return;
+        // The server's own pace, well inside the limit counted from the reader's return.
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        connection.Send(rest);
+    });
+    TempDir folder;
+    const std::string fifo = folder.File("fifo");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    // Opened for reading before the program opens it, with the smallest capacity, so that its
+    // first block waits for the reader.
+    const int in = open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    ASSERT_GE(in, 0);
+    fcntl(in, F_SETPIPE_SZ, 4096);
+    fcntl(in, F_SETFL, 0);
+    std::string received;
+    std::thread reader([in, &received, &back] {
+        // The reader's own absence, longer than the stall limit: what the test is about.
+        std::this_thread::sleep_for(std::chrono::seconds(3));
+        back.set_value();
+        char buffer[65536];
+        ssize_t n = 0;
+        while ((n = read(in, buffer, sizeof buffer)) > 0)
+            received.append(buffer, static_cast<std::size_t>(n));
+    });
+    SessionSettings settings;
+    settings.stallTimeout = std::chrono::seconds(2);
+    const InProcessRun run = Download(server.Port(), false, settings, fifo);
+    reader.join();
+    close(in);
+    EXPECT_EQ(run.result, 200) << run.errorText;
+    EXPECT_TRUE(received == first + rest) << "received " << received.size() << " bytes";
 }
 
 }  // namespace

@@ -12,15 +12,18 @@
 #include <sys/ioctl.h>
 #include <sys/mount.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstring>
+#include <fstream>
 #include <future>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "support/Process.h"
@@ -118,12 +121,53 @@ int ReceiveDescriptor(int channel, std::chrono::milliseconds bound) {
     return fd;
 }
 
+// One line of /proc/PID/file, of the process's main thread; empty when it cannot be read.
+std::string ProcLine(pid_t pid, const std::string& file, const std::string& start) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/" + file);
+    std::string line;
+    while (std::getline(in, line)) {
+        if (line.compare(0, start.size(), start) == 0) return line;
+    }
+    return {};
+}
+
+// Waits until the program's main thread sits in the system call that /proc shows with a line
+// beginning with call ("1 0x1 " is a write to descriptor 1); false at the bound.
+bool WaitUntilInSystemCall(pid_t pid, const std::string& call) {
+    const auto deadline = std::chrono::steady_clock::now() + bound;
+    while (ProcLine(pid, "syscall", call).empty()) {
+        if (std::chrono::steady_clock::now() >= deadline) return false;
+        std::this_thread::sleep_for(2ms);  // a look at /proc, not a wait for time to pass
+    }
+    return true;
+}
+
+// Waits until signalNumber, sent to the program, is no longer pending: a handler has taken it.
+// False at the bound.
+bool WaitUntilTaken(pid_t pid, int signalNumber) {
+    const auto deadline = std::chrono::steady_clock::now() + bound;
+    const unsigned long long bit = 1ULL << (signalNumber - 1);
+    for (;;) {
+        const std::string shared = ProcLine(pid, "status", "ShdPnd:");
+        const std::string own = ProcLine(pid, "status", "SigPnd:");
+        if (shared.empty() || own.empty()) return false;
+        const unsigned long long pending =
+            std::stoull(shared.substr(7), nullptr, 16) | std::stoull(own.substr(7), nullptr, 16);
+        if ((pending & bit) == 0) return true;
+        if (std::chrono::steady_clock::now() >= deadline) return false;
+        std::this_thread::sleep_for(2ms);  // a look at /proc, not a wait for time to pass
+    }
+}
+
 struct WatchedRunOptions {
     int ignored = 0;  // a signal that the program is started with ignored, or 0
     // A resolv.conf for a run in which every name lookup hangs (HangNameLookups); empty: the run
     // shares the test's network.
     std::string hungLookupsResolvConf;
-    int pipeSize = 0;  // the capacity of the standard output pipe; 0: the system's default
+    int pipeSize = 0;     // the capacity of the standard output pipe; 0: the system's default
+    std::string prefill;  // written into the standard output pipe before the start
+    std::vector<int> blockedSignals;  // blocked in the mask the program is started with
+    std::vector<int> ignoredSignals;  // further signals that the program is started with ignored
 };
 
 // korrin running with standard output on a pipe that the test reads while it runs.
@@ -155,15 +199,22 @@ class WatchedRun {
         int channel[2] = {-1, -1};
         if (pipe2(out, O_CLOEXEC) != 0) return;
         if (options.pipeSize > 0) fcntl(out[0], F_SETPIPE_SZ, options.pipeSize);
+        if (!options.prefill.empty() &&
+            write(out[1], options.prefill.data(), options.prefill.size()) !=
+                static_cast<ssize_t>(options.prefill.size())) {
+            return;
+        }
         if (hangLookups && socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, channel) != 0) return;
         pid = fork();
         if (pid == 0) {
             setsid();
-            sigset_t none;
-            sigemptyset(&none);
-            sigprocmask(SIG_SETMASK, &none, nullptr);
-            for (const int s : {SIGINT, SIGTERM, SIGHUP})
+            sigset_t mask;
+            sigemptyset(&mask);
+            for (const int s : options.blockedSignals) sigaddset(&mask, s);
+            sigprocmask(SIG_SETMASK, &mask, nullptr);
+            for (const int s : {SIGINT, SIGTERM, SIGHUP, SIGALRM})
                 signal(s, s == options.ignored ? SIG_IGN : SIG_DFL);
+            for (const int s : options.ignoredSignals) signal(s, SIG_IGN);
             if (hangLookups && !HangNameLookups(channel[1], options.hungLookupsResolvConf.c_str(),
                                                 uidMap, gidMap)) {
                 _exit(125);
@@ -465,6 +516,141 @@ TEST_P(FullPipe, SignalEndsTheProgramBlockedWritingStandardOutput) {
 
 INSTANTIATE_TEST_SUITE_P(Signals, FullPipe, ::testing::Values(SIGTERM, SIGINT),
                          [](const auto& info) { return std::string(strsignal(info.param)); });
+
+// The wind-down's own limit, and the bounds around it: a run that waits for it ends close to it,
+// and one that need not wait ends far below it.
+// The figure is the test's own, so that a different limit in the program shows.
+constexpr auto windDown = 3s;
+constexpr auto atOnce = 2s;
+
+// A body of distinct bytes, so that a byte out of place shows.
+std::string Pattern(std::size_t size) {
+    std::string bytes(size, '\0');
+    for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<char>('A' + i % 53);
+    return bytes;
+}
+
+// Standard output is a pipe that is full when the first block of the body is written, and the
+// signal interrupts that write before any of it has gone out. The reader comes back inside the
+// wind-down: it gets every byte the program had taken from the server, in order, and the program
+// ends by the signal.
+TEST(WindDown, ReaderBackInsideTheWindDownGetsEveryByteThatArrived) {
+    const std::string body = Pattern(320 * 1024);
+    std::promise<void> go;
+    std::shared_future<void> released = go.get_future().share();
+    ScriptedServer server([&body, released](const std::string&, ScriptedConnection& connection) {
+        connection.Send(
+            HttpReply(200, body, "Content-Length: " + std::to_string(2 * body.size()) + "\r\n"));
+        released.wait_for(60s);
+    });
+    Release release(go);
+    WatchedRunOptions options;
+    options.pipeSize = 4096;
+    options.prefill = std::string(4096, '-');
+    WatchedRun run({server.Url("/held")}, options);
+    ASSERT_TRUE(run.Started());
+    ASSERT_TRUE(WaitUntilInSystemCall(run.Pid(), "1 0x1 ")) << "blocked writing the body";
+    ASSERT_EQ(kill(run.Pid(), SIGTERM), 0);
+    const auto sent = std::chrono::steady_clock::now();
+    ASSERT_TRUE(WaitUntilTaken(run.Pid(), SIGTERM));
+    ASSERT_TRUE(run.WaitForEnd()) << "the reader is back";
+    const auto took = std::chrono::steady_clock::now() - sent;
+
+    ASSERT_TRUE(WIFSIGNALED(run.Status()));
+    EXPECT_EQ(WTERMSIG(run.Status()), SIGTERM);
+    EXPECT_LT(took, windDown) << "ended once everything was written";
+    ASSERT_EQ(run.Output().substr(0, options.prefill.size()), options.prefill);
+    const std::string stored = run.Output().substr(options.prefill.size());
+    // The blocked write held the first 128 KiB, and the bytes behind them had arrived too.
+    EXPECT_GT(stored.size(), std::size_t{128} * 1024) << "the interrupted write went on";
+    EXPECT_TRUE(stored == body.substr(0, stored.size())) << "the bytes came in order";
+}
+
+// Standard output is a pipe that nobody reads: after a stopping signal the program waits for
+// the reader for the wind-down's length, not longer and not much shorter, and ends by the
+// signal, however its signals were set up when it started.
+struct WindDownCase {
+    const char* name;
+    std::vector<int> blocked;  // blocked in the mask the program starts with
+    std::vector<int> ignored;  // ignored when it starts
+};
+
+void PrintTo(const WindDownCase& c, std::ostream* out) { *out << c.name; }
+
+class WindDownLimit : public ::testing::TestWithParam<WindDownCase> {};
+
+TEST_P(WindDownLimit, ProgramBlockedOnAReaderEndsAtTheLimitByTheSignal) {
+    const WindDownCase& c = GetParam();
+    const std::string body(std::size_t{8} * 1024 * 1024, 'b');
+    ScriptedServer server(ScriptedServer::Reply(HttpReply(200, body)));
+    WatchedRunOptions options;
+    options.pipeSize = 4096;
+    options.blockedSignals = c.blocked;
+    options.ignoredSignals = c.ignored;
+    WatchedRun run({server.Url("/big")}, options);
+    ASSERT_TRUE(run.Started());
+    ASSERT_TRUE(WaitUntilInSystemCall(run.Pid(), "1 0x1 ")) << "blocked writing the body";
+    ASSERT_EQ(kill(run.Pid(), SIGTERM), 0);
+    const auto sent = std::chrono::steady_clock::now();
+    ASSERT_TRUE(run.WaitForEndUnread()) << "the program waited for a reader";
+    const auto took = std::chrono::steady_clock::now() - sent;
+
+    ASSERT_TRUE(WIFSIGNALED(run.Status()));
+    EXPECT_EQ(WTERMSIG(run.Status()), SIGTERM);
+    EXPECT_GT(took, windDown - 500ms) << "the reader was given the wind-down";
+    EXPECT_LT(took, windDown + 4s) << "the wind-down kept to its limit";
+}
+
+INSTANTIATE_TEST_SUITE_P(Signals, WindDownLimit,
+                         ::testing::Values(WindDownCase{"AsUsual", {}, {}},
+                                           WindDownCase{"AlarmIgnored", {}, {SIGALRM}},
+                                           WindDownCase{"AlarmBlocked", {SIGALRM}, {}},
+                                           WindDownCase{"AlarmAndStoppingSignalsBlocked",
+                                                        {SIGALRM, SIGTERM, SIGINT, SIGHUP},
+                                                        {}}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// A second stopping signal, once the first is being acted on, ends the program at once, by the
+// first: whoever sends it does not wait for the reader.
+TEST(WindDown, SecondSignalEndsTheWindDownAtOnceByTheFirst) {
+    const std::string body(std::size_t{8} * 1024 * 1024, 'b');
+    ScriptedServer server(ScriptedServer::Reply(HttpReply(200, body)));
+    WatchedRunOptions options;
+    options.pipeSize = 4096;
+    WatchedRun run({server.Url("/big")}, options);
+    ASSERT_TRUE(run.Started());
+    ASSERT_TRUE(WaitUntilInSystemCall(run.Pid(), "1 0x1 ")) << "blocked writing the body";
+    ASSERT_EQ(kill(run.Pid(), SIGTERM), 0);
+    const auto sent = std::chrono::steady_clock::now();
+    ASSERT_TRUE(WaitUntilTaken(run.Pid(), SIGTERM));
+    ASSERT_EQ(kill(run.Pid(), SIGINT), 0);
+    ASSERT_TRUE(run.WaitForEndUnread());
+    const auto took = std::chrono::steady_clock::now() - sent;
+
+    ASSERT_TRUE(WIFSIGNALED(run.Status()));
+    EXPECT_EQ(WTERMSIG(run.Status()), SIGTERM);
+    EXPECT_LT(took, atOnce) << "the second signal did not wait for the wind-down";
+}
+
+// The output file is a FIFO that nobody opens, so opening it waits: Ctrl-C ends that wait at
+// once, since nothing is held that the wind-down could store.
+TEST(WindDown, SignalEndsAnOpenThatWaitsAtOnce) {
+    ScriptedServer server(ScriptedServer::Reply(HttpReply(200, "body")));
+    TempDir folder;
+    const std::string fifo = folder.File("fifo");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    WatchedRun run({server.Url("/x"), "-o", fifo});
+    ASSERT_TRUE(run.Started());
+    ASSERT_TRUE(WaitUntilInSystemCall(run.Pid(), "257 ")) << "opening the FIFO";
+    ASSERT_EQ(kill(run.Pid(), SIGINT), 0);
+    const auto sent = std::chrono::steady_clock::now();
+    ASSERT_TRUE(run.WaitForEnd());
+    const auto took = std::chrono::steady_clock::now() - sent;
+
+    ASSERT_TRUE(WIFSIGNALED(run.Status())) << run.Output();
+    EXPECT_EQ(WTERMSIG(run.Status()), SIGINT);
+    EXPECT_LT(took, atOnce) << "the open did not go on after the signal";
+}
 
 }  // namespace
 }  // namespace korrin::test

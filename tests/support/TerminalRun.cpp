@@ -122,6 +122,10 @@ TerminalRun::TerminalRun(PseudoTerminal& theTerminal, const std::vector<std::str
             if (!options.background && tcsetpgrp(terminal.slave, getpid()) != 0) _exit(126);
             signal(SIGTTOU, SIG_DFL);
             for (const int s : options.ignoredSignals) signal(s, SIG_IGN);
+            sigset_t blocked;
+            sigemptyset(&blocked);
+            for (const int s : options.blockedSignals) sigaddset(&blocked, s);
+            sigprocmask(SIG_BLOCK, &blocked, nullptr);
             int in = terminal.slave;
             if (!options.standardInputPath.empty()) {
                 in = open(options.standardInputPath.c_str(), O_RDONLY);
@@ -220,6 +224,14 @@ bool TerminalRun::GiveTerminalToProgram(bool program) {
     char done = 0;
     return poll(&answer, 1, static_cast<int>(std::chrono::milliseconds(bound).count())) == 1 &&
            read(shellAnswers[0], &done, 1) == 1;
+}
+
+bool TerminalRun::WaitForStops(int count) {
+    const auto deadline = std::chrono::steady_clock::now() + bound;
+    while (stops < count) {
+        if (exited || !ReadUntil(deadline)) return false;
+    }
+    return true;
 }
 
 bool TerminalRun::ReadUntil(std::chrono::steady_clock::time_point deadline) {

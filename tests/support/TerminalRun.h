@@ -26,6 +26,7 @@ class PseudoTerminal {
 
 struct TerminalRunOptions {
     std::vector<int> ignoredSignals;  // the program starts with these ignored, as under nohup
+    std::vector<int> blockedSignals;  // the program starts with these blocked in its mask
     std::string standardInputPath;    // a file for standard input (/dev/null); empty: the terminal
     std::string standardOutputPath;   // a file for standard output; empty: the terminal
     bool background = false;          // started as a background job of the terminal
@@ -53,6 +54,9 @@ class TerminalRun {
     // Reads what the program writes until it is stopped; false when it ends or the bound passes
     // first.
     bool WaitForStop();
+    // Reads what the program writes until it has been stopped count times in all; false when it
+    // ends or the bound passes first.
+    bool WaitForStops(int count);
     // After the end: everything that reached the terminal's screen after the first appearance of
     // text (echoes included). A marker written to the slave goes out behind every earlier byte.
     std::string OutputAfter(const std::string& text);
