@@ -14,6 +14,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "support/Process.h"
+
 extern char** environ;
 
 namespace korrin::test {
@@ -92,7 +94,7 @@ bool PseudoTerminal::SetColumns(int columns) {
 TerminalRun::TerminalRun(PseudoTerminal& theTerminal, const std::vector<std::string>& arguments,
                          const TerminalRunOptions& options)
     : terminal(theTerminal) {
-    std::vector<std::string> all{KORRIN_BINARY};
+    std::vector<std::string> all{KorrinBinary()};
     all.insert(all.end(), arguments.begin(), arguments.end());
     std::vector<char*> argv;
     argv.reserve(all.size() + 1);
