@@ -201,7 +201,7 @@ TEST_P(FollowUp, DecidesTheFinalAnswer) {
     ProcessOptions options;
     // Far above a normal run, below the 60-second stall limit that a wait for a body that never
     // comes would run into.
-    options.timeout = 20s;
+    options.timeout = 60s;
 
     TempDir folder;
     const std::string path = folder.File("out.bin");
@@ -240,7 +240,7 @@ TEST(FollowUpAcrossPorts, ChallengeAfterARedirectToAnotherPortIsFinalAtOnce) {
     ScriptedServer first(ScriptedServer::Reply("HTTP/1.1 302 Found\r\nLocation: " + location +
                                                "\r\nContent-Length: 0\r\n\r\n"));
     ProcessOptions options;
-    options.timeout = 20s;
+    options.timeout = 60s;
     TempDir folder;
     const std::string path = folder.File("out.bin");
     WriteFile(path, oldContent);
@@ -278,7 +278,7 @@ TEST_P(HeaderShortage, EndsAsTheOutOfMemoryFailure) {
     ProcessOptions options;
     options.environment = {std::string("LD_PRELOAD=") + KORRIN_FAILING_ALLOC,
                            "KORRIN_TEST_FAIL_ALLOC_SIZE=" + std::to_string(c.valueLength + 1)};
-    options.timeout = 20s;
+    options.timeout = 60s;
     TempDir folder;
     const std::string path = folder.File("out.bin");
     WriteFile(path, oldContent);
