@@ -41,6 +41,18 @@ void FitLine(std::string& line, std::size_t width) {
     if (VisibleWidth(line) > width) line.resize(width + 1);
 }
 
+// Blanks whatever earlier lines, coverWidth wide, left to the right of line. On a console narrower
+// than the closing line (usable columns before the last) the blanks may fill the last column too,
+// which a line's text never reaches: only an earlier line drawn while the console was wider can
+// have left something there. A terminal that has written its last column waits for the next
+// character before it wraps, and the carriage return or line feed that follows is that
+// character, so the row is not left.
+void CoverEarlierLines(std::string& line, std::size_t coverWidth, std::size_t usable) {
+    const std::size_t reach = usable == std::string::npos ? usable : usable + 1;
+    const std::size_t cover = coverWidth < reach ? coverWidth : reach;
+    if (VisibleWidth(line) < cover) line.append(cover - VisibleWidth(line), ' ');
+}
+
 }  // namespace
 
 int ProgressBarCells(int columns) {
@@ -90,24 +102,27 @@ std::string ProgressLineText(const ProgressFigures& figures, std::size_t coverWi
         if (usable == std::string::npos ||
             VisibleWidth(line) + static_cast<std::size_t>(length) <= usable) {
             line += timeText;
-            const std::size_t cover = coverWidth < usable ? coverWidth : usable;
-            if (VisibleWidth(line) < cover) line.append(cover - VisibleWidth(line), ' ');
         }
     }
     if (usable != std::string::npos) FitLine(line, usable);
+    CoverEarlierLines(line, coverWidth, usable);
     return line;
 }
 
-std::string ClosingLineText(int columns) {
+std::string ClosingLineText(int columns, std::size_t coverWidth) {
     const std::size_t usable = UsableColumns(columns);
     std::string line = "\r100% [";
     line.append(static_cast<std::size_t>(ProgressBarCells(columns)), '>');
     line += ']';
     if (usable == std::string::npos) {
         line += closingBlanks;
+        // A line wider than the usual widest (a long minute count, a four-digit percentage) is
+        // covered too.
+        CoverEarlierLines(line, coverWidth, usable);
     } else {
         if (VisibleWidth(line) < usable) line.append(usable - VisibleWidth(line), ' ');
         FitLine(line, usable);
+        CoverEarlierLines(line, coverWidth, usable);
     }
     line += '\n';
     return line;

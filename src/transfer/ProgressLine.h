@@ -52,22 +52,25 @@ std::int64_t EstimateSecondsLeft(std::int64_t bytesSoFar, std::int64_t contentLe
 // bar, "]", and the time text "   Time remaining: MM:SS" when secondsLeft is above 0 (minutes
 // unbounded). No line feed follows; the next line is drawn over this one.
 //
-// coverWidth is the width of what the earlier lines left on the console. A line with a time text
-// that is narrower (the minutes have lost a digit, 100:00 becoming 99:59) is followed by blanks up
-// to that width, so that no stale digit reads as part of the new time. A line without a time text
-// gets no blanks: the closing line covers what is left then.
+// coverWidth is the width of what the earlier lines left on the console, whatever its width was
+// when they were drawn. A narrower line (the minutes have lost a digit, the time text has gone,
+// the console has been made wider after a narrow line) is followed by blanks up to that width, so
+// that nothing of an earlier line stays visible behind it.
 //
-// On a console of columns columns narrower than closingLineWidth, the line ends short of the last
-// column: the time text is left out unless it fits, the blanks stop before that column, and a
-// line that still does not fit (a percentage of four digits or more, a console of a few columns)
-// is cut there. The bar is narrowed by the figures' barCells, from ProgressBarCells(columns).
+// On a console of columns columns narrower than closingLineWidth, the line's text ends short of
+// the last column: the time text is left out unless it fits, and a line that still does not fit
+// (a percentage of four digits or more, a console of a few columns) is cut there. Only blanks that
+// cover what a line drawn on a wider console left there fill the last column. The bar is narrowed
+// by the figures' barCells, from ProgressBarCells(columns).
 std::string ProgressLineText(const ProgressFigures& figures, std::size_t coverWidth = 0,
                              int columns = 0);
 
 // The closing line after the whole body: 100 percent and a full bar, then blanks that cover the
-// time text of the widest usual line, and a line feed; 61 characters before the line feed. On a
-// console of columns columns narrower than that, the bar has ProgressBarCells(columns) cells and
-// the blanks, which cover every line drawn at that width, stop short of the last column.
-std::string ClosingLineText(int columns = 0);
+// time text of the widest usual line, and a line feed; 61 characters before the line feed, more
+// only when an earlier line was wider (coverWidth, as for ProgressLineText). On a console of
+// columns columns narrower than that, the bar has ProgressBarCells(columns) cells and the
+// blanks, which cover every line drawn at that width, stop short of the last column unless a
+// line drawn on a wider console left something there.
+std::string ClosingLineText(int columns = 0, std::size_t coverWidth = 0);
 
 }  // namespace korrin

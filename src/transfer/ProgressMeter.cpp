@@ -47,7 +47,7 @@ void ProgressMeter::Update(std::int64_t /*n*/, std::int64_t bytesSoFar,
 
 void ProgressMeter::Complete() {
     consoleColumns = ReadColumns();
-    const std::string line = ClosingLineText(consoleColumns);
+    const std::string line = ClosingLineText(consoleColumns, drawnWidth);
     std::fwrite(line.data(), 1, line.size(), out);
     std::fflush(out);
 }

@@ -169,7 +169,7 @@ TEST(Console, C1ControlsInTheProgramNameAreBlanked) {
     const std::string link = folder.File(
         "k\xC2\x9B"
         "2J\x9B");
-    ASSERT_EQ(symlink(KORRIN_BINARY, link.c_str()), 0);
+    ASSERT_EQ(symlink(KorrinBinary().c_str(), link.c_str()), 0);
     const std::string shown = "k 2J\x9B";
 
     const ProcessResult usage = RunProcess({link});

@@ -267,7 +267,7 @@ TEST(ContentDigestInProcess, ABodyCutOffLeavesNothingRunning) {
                         "\r\nContent-Digest: sha-256=:" + Sha256(body) + ":\r\n\r\n" + part);
         // The body is cut off once the download hashes beside the transfer (bounded: a worker
         // that never starts leaves workerSeen false).
-        const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(60);
         while (!workerSeen && std::chrono::steady_clock::now() < giveUp) {
             workerSeen = ThreadCount() > threadsBefore;
         }

@@ -65,7 +65,7 @@ TEST_P(FailureCause, NamesWhatWentWrong) {
     std::vector<std::string> arguments = {server.Url("/file")};
     if (c.credentials) arguments.insert(arguments.end(), {"-u", "ann", "-p", "secret"});
     ProcessOptions options;
-    options.timeout = 30s;
+    options.timeout = 60s;
 
     TempDir folder;
     const std::string path = folder.File("out.bin");

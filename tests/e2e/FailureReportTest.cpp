@@ -365,7 +365,7 @@ TEST(TimeOut, ConnectThatNeverCompletes) {
     sockaddr_in where = Loopback(port);
     ASSERT_EQ(connect(filler.Fd(), reinterpret_cast<sockaddr*>(&where), sizeof where), 0);
     pollfd queued{listener.Fd(), POLLIN, 0};
-    ASSERT_EQ(poll(&queued, 1, 5000), 1) << "the filler connection never reached the queue";
+    ASSERT_EQ(poll(&queued, 1, 60000), 1) << "the filler connection never reached the queue";
 
     SessionSettings settings;
     settings.connectTimeout = std::chrono::seconds(1);

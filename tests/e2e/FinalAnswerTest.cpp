@@ -252,7 +252,7 @@ TEST_P(FinalAnswer, DecidesTheVerdictAndTheOutput) {
     ProcessOptions options;
     // Far above a normal run, below the 60-second stall limit that a wait for a body that never
     // comes would run into.
-    options.timeout = 20s;
+    options.timeout = 60s;
 
     TempDir folder;
     const std::string path = folder.File("out.bin");

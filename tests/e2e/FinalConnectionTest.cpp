@@ -147,7 +147,7 @@ TEST(FinalConnectionTimeOut, RedirectTargetThatNeverAccepts) {
     where.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     ASSERT_EQ(connect(filler.Fd(), reinterpret_cast<sockaddr*>(&where), sizeof where), 0);
     pollfd queued{listener.Fd(), POLLIN, 0};
-    ASSERT_EQ(poll(&queued, 1, 5000), 1) << "the filler connection never reached the queue";
+    ASSERT_EQ(poll(&queued, 1, 60000), 1) << "the filler connection never reached the queue";
 
     ScriptedServer first(ScriptedServer::Reply(Redirect(Http(bound.port))));
     SessionSettings settings;

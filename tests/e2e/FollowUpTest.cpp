@@ -313,7 +313,7 @@ TEST_P(FollowUp, DecidesTheFinalAnswer) {
     ProcessOptions options;
     // Far above a normal run, below the 60-second stall limit that a wait for a body that never
     // comes would run into.
-    options.timeout = 20s;
+    options.timeout = 45s;
     if (c.viaProxy) {
         options.environment = {"http_proxy=http://" + c.proxyCredentials +
                                "127.0.0.1:" + std::to_string(server.Port())};
@@ -356,7 +356,7 @@ TEST(FollowUpAcrossPorts, ChallengeAfterARedirectToAnotherPortIsFinalAtOnce) {
     ScriptedServer first(ScriptedServer::Reply("HTTP/1.1 302 Found\r\nLocation: " + location +
                                                "\r\nContent-Length: 0\r\n\r\n"));
     ProcessOptions options;
-    options.timeout = 20s;
+    options.timeout = 60s;
     TempDir folder;
     const std::string path = folder.File("out.bin");
     WriteFile(path, oldContent);
@@ -431,7 +431,7 @@ TEST_P(HeaderShortage, EndsAsTheOutOfMemoryFailure) {
     ProcessOptions options;
     options.environment = {std::string("LD_PRELOAD=") + KORRIN_FAILING_ALLOC,
                            "KORRIN_TEST_FAIL_ALLOC_SIZE=" + std::to_string(c.lineLength + 1)};
-    options.timeout = 20s;
+    options.timeout = 45s;
     TempDir folder;
     const std::string path = folder.File("out.bin");
     WriteFile(path, oldContent);

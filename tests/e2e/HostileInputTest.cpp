@@ -220,7 +220,7 @@ TEST(PasswordArgument, GoneFromTheProcessListWhileTheDownloadRuns) {
 TEST(ArgumentZero, ControlBytesReachNeitherTheWireNorTheConsole) {
     TempDir folder;
     const std::string link = folder.File("k\r\nX-Injected: 1\x1b[2J");
-    ASSERT_EQ(symlink(KORRIN_BINARY, link.c_str()), 0);
+    ASSERT_EQ(symlink(KorrinBinary().c_str(), link.c_str()), 0);
     ScriptedServer server(ScriptedServer::Reply(HttpReply(200, "body")));
     const ProcessResult run = RunProcess({link, server.Url("/file"), "-o", folder.File("out")});
 

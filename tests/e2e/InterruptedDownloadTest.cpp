@@ -174,7 +174,7 @@ struct WatchedRunOptions {
 class WatchedRun {
   public:
     WatchedRun(std::vector<std::string> arguments, const WatchedRunOptions& options = {}) {
-        arguments.insert(arguments.begin(), KORRIN_BINARY);
+        arguments.insert(arguments.begin(), KorrinBinary());
         std::vector<char*> argv;
         for (auto& argument : arguments) argv.push_back(argument.data());
         argv.push_back(nullptr);

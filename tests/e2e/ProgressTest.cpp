@@ -1,10 +1,15 @@
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdint>
 #include <regex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "support/ConsoleTexts.h"
@@ -170,6 +175,135 @@ TEST(Progress, OnANarrowTerminalTheDisplayKeepsToOneRow) {
                       fullBar + std::string(34, ' ') + "\r\n");
         }
     }
+}
+
+// One row of a terminal whose width changes: what each column holds, also beyond the width, which
+// a terminal made narrower keeps and shows again when it is made wider. A carriage return goes
+// back to the first column; a character at the last column's right would wrap.
+class TerminalRow {
+  public:
+    explicit TerminalRow(int theColumns) : columns(theColumns) {}
+    void Resize(int theColumns) { columns = theColumns; }
+    // Writes text; false when it wraps or moves to another row.
+    bool Write(const std::string& text) {
+        for (const char c : text) {
+            if (c == '\r') {
+                column = 0;
+            } else if (c == '\n' || column >= columns) {
+                return false;
+            } else {
+                if (cells.size() <= static_cast<std::size_t>(column)) cells.resize(column + 1, ' ');
+                cells[column++] = c;
+            }
+        }
+        return true;
+    }
+    // What the row shows now, without the blanks at its end.
+    std::string Visible() const {
+        std::string shown = cells.substr(0, static_cast<std::size_t>(columns));
+        shown.erase(shown.find_last_not_of(' ') + 1);
+        return shown;
+    }
+
+  private:
+    int columns;
+    int column = 0;
+    std::string cells;
+};
+
+// Lets a server's script go on one step at a time: the test releases a step, the script waits for
+// it, within a bound far above any test's need.
+class Steps {
+  public:
+    Steps() { EXPECT_EQ(pipe(fds), 0); }
+    ~Steps() {
+        close(fds[0]);
+        close(fds[1]);
+    }
+    Steps(const Steps&) = delete;
+    Steps& operator=(const Steps&) = delete;
+    void Release() { EXPECT_EQ(write(fds[1], "s", 1), 1); }
+    bool Await() {
+        pollfd ready{fds[0], POLLIN, 0};
+        char step = 0;
+        return poll(&ready, 1, 120000) == 1 && read(fds[0], &step, 1) == 1;
+    }
+
+  private:
+    int fds[2] = {-1, -1};
+};
+
+// A terminal resized from 80 to 40 to 200 columns in the middle of a download: after each redraw
+// the row shows exactly the line just drawn, with nothing of an earlier, wider line behind it,
+// and the closing line shows nothing else either.
+TEST(Progress, EachRedrawCoversWhatEarlierLinesLeftWhenTheTerminalIsResized) {
+    constexpr std::size_t step = 1024;
+    const std::string body = PatternBody(100 * step);
+    Steps steps;
+    ScriptedServer server([&](const std::string&, ScriptedConnection& connection) {
+        const std::string head =
+            "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(body.size()) +
+            "\r\nConnection: close\r\n\r\n";
+        // One percent at each step; the rest at once after the last.
+        if (!connection.Send(head + body.substr(0, step))) return;
+        for (std::size_t sent = step; sent < body.size(); sent += step) {
+            if (!steps.Await()) return;
+            const bool last = sent >= 4 * step;
+            if (!connection.Send(body.substr(sent, last ? std::string::npos : step))) return;
+            if (last) return;
+        }
+    });
+    TempDir folder;
+    PseudoTerminal terminal;
+    ASSERT_TRUE(terminal.SetColumns(80));
+    TerminalRun run(terminal, {server.Url("/file"), "-o", folder.File("out")});
+    ASSERT_TRUE(run.Started());
+    // Where in the output each width begins.
+    std::vector<std::pair<std::size_t, int>> widths{{0, 80}};
+    ASSERT_TRUE(run.WaitForOutput("\r  1% [")) << run.Output();
+    // The next line has a time text once a whole second has passed since the body began.
+    const auto now = std::chrono::system_clock::now();
+    std::this_thread::sleep_until(std::chrono::ceil<std::chrono::seconds>(now) +
+                                  std::chrono::milliseconds(50));
+    steps.Release();
+    ASSERT_TRUE(run.WaitForOutput("\r  2% [")) << run.Output();
+    ASSERT_NE(run.Output().find("Time remaining: "), std::string::npos) << run.Output();
+    for (const int columns : {40, 200}) {
+        ASSERT_TRUE(terminal.SetColumns(columns));
+        kill(run.Pid(), SIGWINCH);
+        widths.emplace_back(run.Output().size(), columns);
+        steps.Release();
+        ASSERT_TRUE(run.WaitForOutput(columns == 40 ? "\r  3% [" : "\r  4% [")) << run.Output();
+    }
+    steps.Release();
+    ASSERT_TRUE(run.WaitForExit());
+    ASSERT_TRUE(WIFEXITED(run.Status()));
+    EXPECT_EQ(WEXITSTATUS(run.Status()), 0);
+    EXPECT_EQ(ReadFile(folder.File("out")), body);
+
+    // The display, from the row after "Downloading..." to the closing line's end, written line by
+    // line onto the row at the width the terminal had then.
+    const std::string& out = run.Output();
+    const std::string start = "Downloading...\r\n";
+    const std::size_t from = out.find(start) + start.size();
+    const std::size_t to = out.find("\r\nFile retrieved ok.");
+    ASSERT_NE(from, std::string::npos + start.size()) << out;
+    ASSERT_NE(to, std::string::npos) << out;
+    TerminalRow row(80);
+    std::size_t nextWidth = 1;
+    for (std::size_t at = from; at < to;) {
+        std::size_t next = out.find('\r', at + 1);
+        if (next == std::string::npos || next > to) next = to;
+        while (nextWidth < widths.size() && widths[nextWidth].first <= at) {
+            row.Resize(widths[nextWidth++].second);
+        }
+        std::string line = out.substr(at, next - at);
+        ASSERT_TRUE(row.Write(line)) << "a line wraps: " << line;
+        line.erase(line.find_last_not_of(' ') + 1);
+        EXPECT_EQ("\r" + row.Visible(), line) << "what the row shows after a redraw";
+        at = next;
+    }
+    EXPECT_EQ("\r" + row.Visible(), fullBar);
 }
 
 }  // namespace

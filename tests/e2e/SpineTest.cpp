@@ -48,7 +48,7 @@ TEST(Spine, LargeBodyArrivesWhole) {
     ScriptedServer server(ScriptedServer::Reply(HttpReply(200, body)));
     TempDir dir;
     ProcessOptions options;
-    options.timeout = std::chrono::seconds(30);  // far above the normal second: trips on a hang
+    options.timeout = std::chrono::seconds(60);  // far above the normal second: trips on a hang
     const ProcessResult toFile =
         RunKorrinBinary({server.Url("/large"), "-o", dir.File("out")}, options);
     EXPECT_FALSE(toFile.timedOut);
@@ -78,7 +78,7 @@ TEST(Spine, MemoryDoesNotGrowWithTheBody) {
         }
     });
     ProcessOptions options;
-    options.timeout = std::chrono::seconds(30);
+    options.timeout = std::chrono::seconds(60);
     const ProcessResult run = RunKorrinBinary({server.Url("/huge"), "-o", "/dev/null"}, options);
     EXPECT_FALSE(run.timedOut);
     EXPECT_EQ(run.exitStatus, 0) << run.standardOutput.substr(run.standardOutput.size() - 200);
@@ -281,7 +281,7 @@ TEST(Spine, ConnectionHeldOpenAfterARedirectOrA401DelaysNothing) {
         std::vector<std::string> arguments{server.Url("/first")};
         arguments.insert(arguments.end(), c.extraArguments.begin(), c.extraArguments.end());
         ProcessOptions options;
-        options.timeout = std::chrono::seconds(20);
+        options.timeout = std::chrono::seconds(60);
         const ProcessResult run = RunKorrinBinary(arguments, options);
         EXPECT_FALSE(run.timedOut);
         EXPECT_EQ(run.exitStatus, 0);

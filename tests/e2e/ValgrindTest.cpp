@@ -42,7 +42,7 @@ TEST_P(Memcheck, FindsNoErrorAndNothingDefinitelyLost) {
     const ProcessResult run = RunProcess(
         {valgrind, "--quiet", "--error-exitcode=" + std::to_string(findingStatus),
          "--leak-check=full", "--show-leak-kinds=definite", "--errors-for-leak-kinds=definite",
-         KORRIN_BINARY, server.Url("/file"), "-o", folder.File("out.bin")},
+         KorrinBinary(), server.Url("/file"), "-o", folder.File("out.bin")},
         options);
     EXPECT_FALSE(run.timedOut);
     EXPECT_EQ(run.exitStatus, c.exitStatus) << run.standardError;

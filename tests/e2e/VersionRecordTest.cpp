@@ -47,7 +47,7 @@ constexpr char expectedRecord[] =
     "ProductName=korrin";
 
 TEST(VersionRecord, ExecutableCarriesANoteWithDescriptionVersionAndName) {
-    const std::string image = ReadFile(KORRIN_BINARY);
+    const std::string image = ReadFile(KorrinBinary());
     ASSERT_EQ(image.compare(0, SELFMAG, ELFMAG), 0);
     ASSERT_EQ(image[EI_CLASS], ELFCLASS64);
     std::uint32_t type = 0;

@@ -152,9 +152,17 @@ ProcessResult RunProcess(const std::vector<std::string>& arguments, const Proces
     return result;
 }
 
+const std::string& KorrinBinary() {
+    static const std::string path = [] {
+        const char* named = std::getenv("KORRIN_BINARY");
+        return std::string(named != nullptr && named[0] != '\0' ? named : KORRIN_BUILT_BINARY);
+    }();
+    return path;
+}
+
 ProcessResult RunKorrinBinary(const std::vector<std::string>& arguments,
                               const ProcessOptions& options) {
-    std::vector<std::string> all{KORRIN_BINARY};
+    std::vector<std::string> all{KorrinBinary()};
     all.insert(all.end(), arguments.begin(), arguments.end());
     return RunProcess(all, options);
 }

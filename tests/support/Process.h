@@ -39,7 +39,12 @@ ProcessResult RunProcess(const std::vector<std::string>& arguments,
 // user namespace of its own where those are allowed.
 bool NetworkIsolationAvailable();
 
-// Runs the built korrin with the given arguments (argument 0 is the binary's path).
+// The path of the korrin under test: the one that the variable KORRIN_BINARY names when it is set
+// and not empty (an installed /usr/bin/korrin, for the package's tests), else the one this build
+// made. Every test that starts the program takes its path from here.
+const std::string& KorrinBinary();
+
+// Runs korrin with the given arguments (argument 0 is KorrinBinary()).
 ProcessResult RunKorrinBinary(const std::vector<std::string>& arguments,
                               const ProcessOptions& options = {});
 

@@ -14,6 +14,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "support/Process.h"
+
 extern char** environ;
 
 namespace korrin::test {
@@ -22,7 +24,8 @@ namespace {
 
 using namespace std::chrono_literals;
 
-constexpr auto bound = 20s;
+// Far above what any step takes on a busy machine: it trips only on a hang.
+constexpr auto bound = 60s;
 
 // The stand-in shell: it leads the session, has the program as its child in a process group of
 // its own (so that, as under a real shell, Ctrl-Z can stop it), moves the terminal between the
@@ -92,7 +95,7 @@ bool PseudoTerminal::SetColumns(int columns) {
 TerminalRun::TerminalRun(PseudoTerminal& theTerminal, const std::vector<std::string>& arguments,
                          const TerminalRunOptions& options)
     : terminal(theTerminal) {
-    std::vector<std::string> all{KORRIN_BINARY};
+    std::vector<std::string> all{KorrinBinary()};
     all.insert(all.end(), arguments.begin(), arguments.end());
     std::vector<char*> argv;
     argv.reserve(all.size() + 1);

@@ -175,13 +175,20 @@ INSTANTIATE_TEST_SUITE_P(
                  {1024, 1, ""},
                  {1024, 2, Drawn("  0", 0, "   Time remaining: 08:06")}},
                 Ending::complete},
-        // At the end the estimate is 0 and the line has no time text; what the earlier line
-        // left stays until the closing line's blanks cover it.
-        RunCase{
-            "NoTimeTextOnceTheLengthIsReached",
-            2048,
-            {{1024, 1, Drawn(" 50", 10, "   Time remaining: 00:01")}, {1024, 2, Drawn("100", 20)}},
-            Ending::complete},
+        // At the end the estimate is 0 and the line has no time text; blanks cover the time text
+        // of the earlier line.
+        RunCase{"NoTimeTextOnceTheLengthIsReached",
+                2048,
+                {{1024, 1, Drawn(" 50", 10, "   Time remaining: 00:01")},
+                 {1024, 2, Drawn("100", 20, std::string(24, ' '))}},
+                Ending::complete},
+        // A line wider than the closing line (a 14-digit minute count) is covered by it.
+        RunCase{"ClosingLineCoversAWiderLine",
+                900000000000000000,
+                {{1024, 1, Drawn("  0", 0, "   Time remaining: 14648437499999:59")}},
+                Ending::complete,
+                0,
+                "\r100% [>>>>>>>>>>>>>>>>>>>>]" + std::string(36, ' ') + "\n"},
         // 113:48 then 64:58: a blank covers the digit the shorter time text would leave.
         RunCase{"TimeTextThatLosesADigitCoversTheOldOne",
                 1000000,
@@ -258,10 +265,10 @@ TEST(ProgressMeter, ReadsTheWidthAgainForEachLine) {
     EXPECT_EQ(f.NewOutput(), Drawn("  0", 0, "   Time remaining: 16:15"));
     f.columns = 30;
     f.meter.Update(1024, 10240, 1000000);
-    EXPECT_EQ(f.NewOutput(), Drawn("  1", 0));
+    EXPECT_EQ(f.NewOutput(), Drawn("  1", 0, "   ")) << "blanks over the wider line, to the 30th";
     f.columns = 20;
     f.meter.Complete();
-    EXPECT_EQ(f.NewOutput(), "\r100% [>>>>>>>>>>>>]\n");
+    EXPECT_EQ(f.NewOutput(), "\r100% [>>>>>>>>>>>>] \n");
 }
 
 // Summed in single precision, the share of a 40 GB body stopped growing at 50 percent. Chunks are
@@ -374,13 +381,63 @@ TEST(ProgressLineText, FormatsPercentageBarAndTimeText) {
               "\r  0% [....................]   Time remaining: 239999999999940:00");
 }
 
-TEST(ProgressLineText, BlanksCoverWhatAWiderEarlierLineLeftOnlyBehindATimeText) {
-    EXPECT_EQ(ProgressLineText({42, 8, 5999}, 52),
-              "\r 42% [>>>>>>>>............]   Time remaining: 99:59 ");
-    EXPECT_EQ(ProgressLineText({42, 8, 5999}, 10),
-              "\r 42% [>>>>>>>>............]   Time remaining: 99:59");
-    EXPECT_EQ(ProgressLineText({100, 20, 0}, 52), "\r100% [>>>>>>>>>>>>>>>>>>>>]");
+// What a redraw leaves on the console: the new line, and blanks over whatever the widest earlier
+// line (coverWidth wide) left to its right, up to the columns the console lets a line fill.
+struct CoverCase {
+    const char* name;
+    ProgressFigures figures;
+    std::size_t coverWidth;
+    int columns;
+    std::string line;
+};
+
+void PrintTo(const CoverCase& c, std::ostream* os) { *os << c.name; }
+
+class Cover : public ::testing::TestWithParam<CoverCase> {};
+
+TEST_P(Cover, BlanksCoverWhatAWiderEarlierLineLeft) {
+    const CoverCase& c = GetParam();
+    EXPECT_EQ(ProgressLineText(c.figures, c.coverWidth, c.columns), c.line);
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, Cover,
+    ::testing::Values(
+        CoverCase{"MinutesLoseADigit",
+                  {42, 8, 5999},
+                  52,
+                  0,
+                  "\r 42% [>>>>>>>>............]   Time remaining: 99:59 "},
+        CoverCase{"NarrowerEarlierLine",
+                  {42, 8, 5999},
+                  10,
+                  0,
+                  "\r 42% [>>>>>>>>............]   Time remaining: 99:59"},
+        CoverCase{"TimeTextGone",
+                  {100, 20, 0},
+                  52,
+                  0,
+                  "\r100% [>>>>>>>>>>>>>>>>>>>>]" + std::string(25, ' ')},
+        // A line drawn before the console was made narrower: blanks up to its last column.
+        CoverCase{"ConsoleMadeNarrower",
+                  {50, 10, 8},
+                  51,
+                  40,
+                  "\r 50% [>>>>>>>>>>..........]" + std::string(13, ' ')},
+        CoverCase{"NarrowConsoleAfterANarrowerLine",
+                  {50, 10, 8},
+                  30,
+                  40,
+                  "\r 50% [>>>>>>>>>>..........]   "},
+        // Made wider again after narrow lines: the widest line of all is covered, also the part
+        // that the narrow console did not show.
+        CoverCase{"ConsoleMadeWiderAgain",
+                  {50, 10, 8},
+                  67,
+                  200,
+                  "\r 50% [>>>>>>>>>>..........]   Time remaining: 00:08" + std::string(16, ' ')},
+        CoverCase{"NarrowBarAfterAWideLine", {50, 5, 0, 10}, 51, 18, "\r 50% [>>>>>.....] "}),
+    [](const ::testing::TestParamInfo<CoverCase>& info) { return std::string(info.param.name); });
 
 struct NarrowCase {
     int columns;
@@ -393,14 +450,16 @@ void PrintTo(const NarrowCase& c, std::ostream* os) { *os << c.columns << " colu
 
 class NarrowConsole : public ::testing::TestWithParam<NarrowCase> {};
 
-// The time text goes first, then the bar narrows; no line reaches the console's last column.
+// The time text goes first, then the bar narrows; no text reaches the console's last column.
 TEST_P(NarrowConsole, LineEndsBeforeTheLastColumn) {
     const NarrowCase& c = GetParam();
     EXPECT_EQ(c.figures.barCells, ProgressBarCells(c.columns));
     const std::string line = ProgressLineText(c.figures, c.coverWidth, c.columns);
     EXPECT_EQ(line, c.line);
     if (c.columns > 0 && c.columns < closingLineWidth) {
-        EXPECT_LT(line.size() - 1, static_cast<std::size_t>(c.columns));
+        const std::size_t text = line.find_last_not_of(' ');
+        EXPECT_LT(text, static_cast<std::size_t>(c.columns)) << "text in the last column";
+        EXPECT_LE(line.size() - 1, static_cast<std::size_t>(c.columns));
     }
 }
 
@@ -417,11 +476,11 @@ INSTANTIATE_TEST_SUITE_P(
         NarrowCase{52, {42, 8, 120}, 0, "\r 42% [>>>>>>>>............]   Time remaining: 02:00"},
         NarrowCase{52, {42, 8, 6828}, 0, "\r 42% [>>>>>>>>............]"},
         NarrowCase{51, {42, 8, 120}, 0, "\r 42% [>>>>>>>>............]"},
-        // Blanks that cover an earlier, wider line stop before the last column.
+        // Blanks that cover a line drawn on a wider console reach the last column.
         NarrowCase{60,
                    {42, 8, 5999},
                    70,
-                   "\r 42% [>>>>>>>>............]   Time remaining: 99:59" + std::string(8, ' ')},
+                   "\r 42% [>>>>>>>>............]   Time remaining: 99:59" + std::string(9, ' ')},
         NarrowCase{40, {42, 8, 120}, 0, "\r 42% [>>>>>>>>............]"},
         NarrowCase{28, {42, 8, 0}, 0, "\r 42% [>>>>>>>>............]"},
         NarrowCase{27, {42, 7, 0, 19}, 0, "\r 42% [>>>>>>>............]"},
@@ -441,6 +500,15 @@ TEST(ProgressLineText, ClosingLineOnANarrowConsole) {
 TEST(ProgressLineText, ClosingLineIsSixtyOneCharactersAndALineFeed) {
     EXPECT_EQ(ClosingLineText(), closingLine);
     EXPECT_EQ(ClosingLineText().size(), 1 + 61 + 1);
+    // Its form stays after the usual lines; blanks are added only behind a wider one.
+    EXPECT_EQ(ClosingLineText(0, 51), closingLine);
+    EXPECT_EQ(ClosingLineText(0, 61), closingLine);
+    EXPECT_EQ(ClosingLineText(0, 70),
+              "\r100% [>>>>>>>>>>>>>>>>>>>>]" + std::string(43, ' ') + "\n");
+    EXPECT_EQ(ClosingLineText(40, 70),
+              "\r100% [>>>>>>>>>>>>>>>>>>>>]" + std::string(13, ' ') + "\n");
+    EXPECT_EQ(ClosingLineText(40, 30),
+              "\r100% [>>>>>>>>>>>>>>>>>>>>]" + std::string(12, ' ') + "\n");
 }
 
 }  // namespace
