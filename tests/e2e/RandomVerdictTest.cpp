@@ -34,6 +34,7 @@
 #include <vector>
 
 #include "support/ConsoleTexts.h"
+#include "support/LibcurlRefusals.h"
 #include "support/Loopback.h"
 #include "support/Process.h"
 #include "support/Sanitizer.h"
@@ -559,11 +560,15 @@ std::optional<long long> ContentLengthOf(const Head& head) {
 }
 
 // Whether a Content-Length field holds no number at all (after blanks and an optional '+', no
-// digit): no client can frame an answer with a body by it, whatever the answer's status.
+// digit): no client can frame an answer with a body by it, whatever the answer's status. Where the
+// libcurl in use refuses a signed length, a '+' makes the field no number too.
 bool LengthIsNoNumber(const Head& head) {
     for (const auto& value : FieldValues(head, "content-length")) {
         std::size_t at = value.find_first_not_of(" \t");
-        if (at != std::string::npos && value[at] == '+') ++at;
+        if (at != std::string::npos && value[at] == '+') {
+            if (LibcurlRefusesASignedContentLength()) return true;
+            ++at;
+        }
         if (at >= value.size() || !std::isdigit(static_cast<unsigned char>(value[at]))) return true;
     }
     return false;
