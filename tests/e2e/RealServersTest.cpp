@@ -8,9 +8,11 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "support/ApacheServer.h"
@@ -86,16 +88,25 @@ class Apache : public testing::Test {
         delete server;
         server = nullptr;
     }
-    // The access log's lines since the test began, once count of them have been written.
+    // The access log's lines since the test began, once count of them have been written, in the
+    // order in which their requests began, without the time that orders them.
     std::vector<std::string> NewLogLines(std::size_t count) const {
         const std::string log = server->AccessLog(logLinesBefore + count);
-        std::vector<std::string> lines;
+        std::vector<std::pair<unsigned long long, std::string>> lines;
         std::size_t start = 0;
         for (std::size_t end = log.find('\n'); end != std::string::npos;
-             start = end + 1, end = log.find('\n', start))
-            lines.push_back(log.substr(start, end - start));
-        return std::vector<std::string>(lines.begin() + static_cast<long>(logLinesBefore),
-                                        lines.end());
+             start = end + 1, end = log.find('\n', start)) {
+            const std::string line = log.substr(start, end - start);
+            const std::size_t blank = line.find(' ');
+            lines.emplace_back(std::strtoull(line.c_str(), nullptr, 10),
+                               blank == std::string::npos ? line : line.substr(blank + 1));
+        }
+        lines.erase(lines.begin(), lines.begin() + static_cast<long>(logLinesBefore));
+        std::stable_sort(lines.begin(), lines.end(),
+                         [](const auto& a, const auto& b) { return a.first < b.first; });
+        std::vector<std::string> texts;
+        for (auto& line : lines) texts.push_back(std::move(line.second));
+        return texts;
     }
     void SetUp() override {
         const std::string log = server->AccessLog(0);
