@@ -10,13 +10,16 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "support/Process.h"
+#include "support/Sanitizer.h"
 #include "support/ScriptedServer.h"
 #include "support/TerminalRun.h"
 
@@ -449,11 +452,31 @@ class KeyWaitEverySignal : public ::testing::TestWithParam<int> {
         rlimit none = coreBefore;
         none.rlim_cur = 0;
         setrlimit(RLIMIT_CORE, &none);
+#ifdef KORRIN_SANITIZED
+        // AddressSanitizer takes SIGSEGV, SIGBUS and SIGFPE for itself and aborts on them, so a
+        // sanitized program finds its handler, not the default action, as the disposition to
+        // give back. The program under test gets these signals with their default action here.
+        const char* options = std::getenv("ASAN_OPTIONS");
+        if (options != nullptr) asanOptionsBefore = options;
+        const std::string own = "handle_segv=0:handle_sigbus=0:handle_sigfpe=0";
+        setenv("ASAN_OPTIONS", (asanOptionsBefore ? *asanOptionsBefore + ":" + own : own).c_str(),
+               1);
+#endif
     }
-    void TearDown() override { setrlimit(RLIMIT_CORE, &coreBefore); }
+    void TearDown() override {
+        setrlimit(RLIMIT_CORE, &coreBefore);
+#ifdef KORRIN_SANITIZED
+        if (asanOptionsBefore) {
+            setenv("ASAN_OPTIONS", asanOptionsBefore->c_str(), 1);
+        } else {
+            unsetenv("ASAN_OPTIONS");
+        }
+#endif
+    }
 
   private:
     rlimit coreBefore{};
+    std::optional<std::string> asanOptionsBefore;
 };
 
 TEST_P(KeyWaitEverySignal, EndsTheProgramWithTheTerminalRestored) {
