@@ -7,6 +7,8 @@
 #include <optional>
 #include <string_view>
 
+#include "webaccess/EqualFolded.h"
+
 namespace korrin {
 
 namespace {
@@ -18,16 +20,6 @@ constexpr int maxDigestValue = 1024;
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 bool IsAlnum(char c) { return std::isalnum(static_cast<unsigned char>(c)) != 0; }
-
-// Whether a and b are the same text but for the case of ASCII letters.
-bool EqualFolded(std::string_view a, std::string_view b) {
-    const auto lower = [](char c) {
-        return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-    };
-    return a.size() == b.size() &&
-           std::equal(a.begin(), a.end(), b.begin(),
-                      [&lower](char x, char y) { return lower(x) == lower(y); });
-}
 
 // Whether the challenge at text begins with the scheme name, followed by what libcurl takes as
 // the name's end.

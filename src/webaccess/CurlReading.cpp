@@ -1,6 +1,6 @@
 #include "webaccess/CurlReading.h"
 
-#include <strings.h>
+#include "webaccess/EqualFolded.h"
 
 namespace korrin {
 
@@ -31,7 +31,7 @@ bool NamesChunkedCoding(const std::vector<std::string>& transferEncodings) {
                 name.remove_prefix(1);
             while (!name.empty() && static_cast<unsigned char>(name.back()) <= ' ')
                 name.remove_suffix(1);
-            if (name.size() == 7 && strncasecmp(name.data(), "chunked", 7) == 0) return true;
+            if (EqualFolded(name, "chunked")) return true;
             if (comma == std::string_view::npos) break;
             list.remove_prefix(comma + 1);
         }

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <limits>
 
+#include "webaccess/EqualFolded.h"
 #include "webaccess/TrimBlanks.h"
 
 namespace korrin {
@@ -41,15 +42,7 @@ bool SplitHeader(std::string_view line, std::string_view& name, std::string_view
     return true;
 }
 
-bool NameIs(std::string_view name, std::string_view wanted) {
-    // ASCII letters only: a header name is a token, and the locale has no say in it.
-    const auto lower = [](char c) {
-        return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-    };
-    return name.size() == wanted.size() &&
-           std::equal(name.begin(), name.end(), wanted.begin(),
-                      [&lower](char a, char b) { return lower(a) == lower(b); });
-}
+bool NameIs(std::string_view name, std::string_view wanted) { return EqualFolded(name, wanted); }
 
 }  // namespace
 
